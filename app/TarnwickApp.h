@@ -1,0 +1,13 @@
+#pragma once
+#include "framework/Application.h"
+
+#include <cstdint>
+
+// Runs the main dialog and ends the process with the value the dialog ended with.
+class TarnwickApp : public Application {
+  public:
+    BOOL InitInstance() override;
+    int ExitInstance() override { return m_nExitCode; }
+
+    int32_t m_nExitCode = 0;
+};

@@ -1,0 +1,71 @@
+#include "install/Checks.h"
+
+#include "drive/WMIConnection.h"
+#include "install/Platform.h"
+#include "install/SetupThread.h"
+
+#include <cwchar>
+
+namespace {
+OSVERSIONINFOW ReadWindowsVersion() {
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info; // 276 bytes; a failed call leaves version 0.0
+    CurrentPlatform().ReadVersion(&info);
+    return info;
+}
+} // namespace
+
+bool CheckAdminCredentials(SetupThread&) {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                  0, 0, &administrators))
+        return false;
+    BOOL isMember = FALSE;
+    const bool answer = CurrentPlatform().IsTokenMember(administrators, &isMember) && isMember;
+    FreeSid(administrators);
+    return answer;
+}
+
+bool CheckWindowsVersion(SetupThread& thread) {
+    const OSVERSIONINFOW info = ReadWindowsVersion();
+    wchar_t line[64];
+    swprintf(line, 64, L"Current Windows version = %u.%u", static_cast<unsigned>(info.dwMajorVersion),
+             static_cast<unsigned>(info.dwMinorVersion));
+    thread.PostDetail(line);
+    if (info.dwMajorVersion < 5)
+        return false;
+    thread.PostDetail(L"Windows 2000 or later was found");
+    return true;
+}
+
+bool IsEfiBootLoader(SetupThread& thread) {
+    const OSVERSIONINFOW info = ReadWindowsVersion();
+    // Windows 2000, XP and Vista boot only through the legacy loader; later releases that declare
+    // nothing else report themselves as 6.2.
+    if (info.dwMajorVersion != 6 || info.dwMinorVersion < 1)
+        return false;
+    WMIConnection connection;
+    if (!connection.Open())
+        throw HDWMIException(L"An error occurred connecting to WMI to check the boot loader.");
+    bool gpt = false;
+    try {
+        gpt = QueryDisk0IsGPT(connection);
+    } catch (...) {
+        connection.Close();
+        throw;
+    }
+    connection.Close();
+    thread.PostDetail(gpt ? L"Windows using EFI boot loader" : L"Windows using Legacy boot loader");
+    return gpt;
+}
+
+bool IsOnACPower(SetupThread&) {
+    // A status that cannot be read counts as "unknown" (255), which passes like every status but
+    // offline.
+    SYSTEM_POWER_STATUS status = {};
+    status.ACLineStatus = 255;
+    if (!CurrentPlatform().ReadPowerStatus(&status))
+        status.ACLineStatus = 255;
+    return status.ACLineStatus != 0;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The checks that the machine can take the update. Each returns a boolean and posts only its own
+// detail lines; the install sequence reports the failures.
+class SetupThread;
+
+// True when the caller's token holds the built-in Administrators group as an enabled member.
+bool CheckAdminCredentials(SetupThread& thread);
+// True on Windows 2000 (5.0) or later.
+bool CheckWindowsVersion(SetupThread& thread);
+// True when Windows 6.1 or later boots from a GPT disk 0. Raises HDWMIException when WMI cannot
+// tell (no connection, or the partition query fails).
+bool IsEfiBootLoader(SetupThread& thread);
+// False only when the AC line is reported offline.
+bool IsOnACPower(SetupThread& thread);

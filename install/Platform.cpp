@@ -1,0 +1,57 @@
+#include "install/Platform.h"
+
+namespace {
+Platform g_win32;
+Platform* g_current = &g_win32;
+} // namespace
+
+Platform& CurrentPlatform() { return *g_current; }
+
+void SetCurrentPlatform(Platform* platform) { g_current = platform != nullptr ? platform : &g_win32; }
+
+void Platform::Pause(DWORD milliseconds) { ::Sleep(milliseconds); }
+
+DWORD Platform::ReadCurrentDirectory(DWORD size, wchar_t* buffer) { return ::GetCurrentDirectoryW(size, buffer); }
+
+BOOL Platform::ReadVersion(OSVERSIONINFOW* info) { return ::GetVersionExW(info); }
+
+BOOL Platform::IsTokenMember(PSID group, BOOL* isMember) { return ::CheckTokenMembership(nullptr, group, isMember); }
+
+BOOL Platform::ReadPowerStatus(SYSTEM_POWER_STATUS* status) { return ::GetSystemPowerStatus(status); }
+
+HRESULT Platform::CreateLocator(IWbemLocator** locator) {
+    return ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                              reinterpret_cast<void**>(locator));
+}
+
+DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
+    return ::WaitForSingleObject(process, milliseconds);
+}
+
+BOOL Platform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
+    return ::OpenProcessToken(::GetCurrentProcess(), access, token);
+}
+
+DWORD Platform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) {
+    ::AdjustTokenPrivileges(token, FALSE, privileges, 0, nullptr, nullptr);
+    return ::GetLastError();
+}
+
+BOOL Platform::RequestReboot(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+
+int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
+    return ::MessageBoxW(nullptr, text, caption, type);
+}
+
+std::wstring ApplicationName() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path, length < MAX_PATH ? length : 0);
+    const size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos)
+        name.erase(0, slash + 1);
+    const size_t dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos)
+        name.erase(dot);
+    return name;
+}

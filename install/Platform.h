@@ -1,0 +1,35 @@
+#pragma once
+// The few platform services that no test machine can steer for real (a battery, a failing token,
+// a refused reboot, waits that must not take their time...). The program uses these Win32
+// implementations; unit tests install a subclass with fakes.
+#include <windows.h>
+
+#include <wbemcli.h>
+
+#include <string>
+
+class Platform {
+  public:
+    virtual ~Platform() = default;
+
+    virtual void Pause(DWORD milliseconds);
+    virtual DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer);
+    virtual BOOL ReadVersion(OSVERSIONINFOW* info);
+    virtual BOOL IsTokenMember(PSID group, BOOL* isMember);
+    virtual BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status);
+    virtual HRESULT CreateLocator(IWbemLocator** locator);
+    virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+    virtual BOOL OpenOwnProcessToken(DWORD access, HANDLE* token);
+    // Returns GetLastError as it stands right after AdjustTokenPrivileges.
+    virtual DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges);
+    virtual BOOL RequestReboot(UINT flags, DWORD reason);
+    virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
+};
+
+// The platform in use: the Win32 one unless a test installed another.
+Platform& CurrentPlatform();
+// Installs a platform; null restores the Win32 one.
+void SetCurrentPlatform(Platform* platform);
+
+// The executable's file name without folder and extension.
+std::wstring ApplicationName();

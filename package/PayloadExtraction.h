@@ -1,0 +1,26 @@
+#pragma once
+// The six package files: carried as raw-data resources, written into the working directory, and
+// removed again after the installer has run.
+#include <windows.h>
+
+#include <string>
+
+class SetupThread;
+
+struct PayloadFile {
+    const wchar_t* name;
+    WORD resourceId;
+};
+
+constexpr int PayloadFileCount = 6;
+// In the order extraction and deletion walk them; the installer comes first.
+extern const PayloadFile PayloadCatalogue[PayloadFileCount];
+
+// Cleans the working directory of earlier copies and writes the six files; raises SetupException
+// (code 6) at the first that fails. Setup.exe is then held open, denying writes and deletion, in
+// the thread's m_hInstallerHold until the installer has started.
+void ExtractInstallationFiles(SetupThread& thread);
+// Deletes the six files from the working directory; what cannot be deleted stays, silently.
+void DeleteExistingFiles(SetupThread& thread);
+// Writes resource (type 10) id of module to path in one copy through a view of the new file.
+void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path);

@@ -1,0 +1,187 @@
+#include "ui/TarnwickDlg.h"
+
+#include "app/CommandLine.h"
+#include "framework/Application.h"
+#include "install/Messages.h"
+#include "install/Platform.h"
+#include "install/SetupException.h"
+#include "install/SetupThread.h"
+#include "resources/resource.h"
+#include "ui/Restart.h"
+
+#include <cwchar>
+#include <memory>
+
+SetupThread* g_pSetupThread = nullptr;
+
+TarnwickDlg::TarnwickDlg()
+    : Dialog(IDD_TARNWICK_DIALOG), m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+
+const DialogMessageEntry* TarnwickDlg::GetMessageTable(size_t& count) const {
+    static const DialogMessageEntry table[] = {
+        DIALOG_MESSAGE(WM_PAINT, &TarnwickDlg::OnPaint),
+        DIALOG_MESSAGE(WM_WINDOWPOSCHANGING, &TarnwickDlg::OnWindowPosChanging),
+        DIALOG_MESSAGE(WM_QUERYDRAGICON, &TarnwickDlg::OnQueryDragIcon),
+        DIALOG_MESSAGE(WM_SETUP_STATUS, &TarnwickDlg::OnStatusText),
+        DIALOG_MESSAGE(WM_SETUP_DETAIL, &TarnwickDlg::OnDetailText),
+        DIALOG_MESSAGE(WM_SETUP_FAILED, &TarnwickDlg::OnInstallFailed),
+        DIALOG_MESSAGE(WM_SETUP_HIDE, &TarnwickDlg::OnHideDialog),
+        DIALOG_MESSAGE(WM_SETUP_SHOW, &TarnwickDlg::OnShowDialog),
+        DIALOG_MESSAGE(WM_SETUP_SUCCEEDED, &TarnwickDlg::OnInstallSucceeded),
+        DIALOG_COMMAND(IDOK, &TarnwickDlg::OnOkClicked),
+        DIALOG_COMMAND(IDCLOSE, &TarnwickDlg::OnCloseClicked),
+    };
+    count = sizeof(table) / sizeof(table[0]);
+    return table;
+}
+
+void TarnwickDlg::ParseCommandLine(CommandLine& commandLine) {
+    if (Application* application = GetApplication())
+        application->ParseCommandLine(commandLine);
+}
+
+SetupThread* TarnwickDlg::NewWorker() { return new SetupThread; }
+
+bool TarnwickDlg::StartWorker(SetupThread& worker) { return worker.CreateThread(); }
+
+BOOL TarnwickDlg::OnInitDialog() {
+    Dialog::OnInitDialog();
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    SetupThread* worker = NewWorker();
+    const bool started = StartWorker(*worker);
+    const DWORD startError = started ? 0 : GetLastError();
+    g_pSetupThread = started ? worker : nullptr;
+
+    CommandLine commandLine;
+    ParseCommandLine(commandLine);
+    m_bReboot = worker->m_bReboot = commandLine.m_bRebootSwitch == 1 ? 1 : 0;
+    m_bSilent = worker->m_bSilent = commandLine.m_bSilentSwitch == 1 ? 1 : 0;
+
+    auto* block = new HWND(m_hWnd);
+    if (started && worker->PostThreadMessage(WM_SETUP_START, 0, reinterpret_cast<LPARAM>(block)))
+        return TRUE;
+    delete block;
+
+    // Without a worker nothing would ever happen: report it like any failure, through the log and
+    // the failure message, so that a silent run ends too.
+    wchar_t message[128];
+    swprintf(message, 128, L"The installation could not be started. Error = %u",
+             static_cast<unsigned>(startError != 0 ? startError : GetLastError()));
+    worker->m_hDialog = m_hWnd;
+    worker->ReportError(message, WorkerNotStarted, 1);
+    if (!started)
+        delete worker;
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnPaint(WPARAM, LPARAM) {
+    if (!IsIconic(m_hWnd))
+        return FALSE;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnWindowPosChanging(WPARAM, LPARAM lParam) {
+    if (m_bSilent)
+        reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+    return FALSE;
+}
+
+INT_PTR TarnwickDlg::OnQueryDragIcon(WPARAM, LPARAM) { return reinterpret_cast<INT_PTR>(m_hIcon); }
+
+INT_PTR TarnwickDlg::OnStatusText(WPARAM, LPARAM lParam) {
+    std::unique_ptr<std::wstring> line(reinterpret_cast<std::wstring*>(lParam));
+    SetDlgItemText(IDC_STATUS_TEXT, line->c_str());
+    SetDlgItemText(IDC_DETAIL_TEXT, L"");
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnDetailText(WPARAM, LPARAM lParam) {
+    std::unique_ptr<std::wstring> line(reinterpret_cast<std::wstring*>(lParam));
+    SetDlgItemText(IDC_DETAIL_TEXT, line->c_str());
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnInstallFailed(WPARAM, LPARAM lParam) {
+    std::unique_ptr<SetupException> failure(reinterpret_cast<SetupException*>(lParam));
+    m_nResult = failure->Code;
+    if (m_bSilent) {
+        EndDialog(failure->Code);
+        return TRUE;
+    }
+    EnableButton(IDCLOSE, TRUE);
+    if (!m_bRestarting)
+        ShowHint(L"Press the \"Close\" button to exit.");
+    if (failure->IsError) {
+        SetDlgItemText(IDC_STATUS_TEXT, L"An error occurred...");
+        SetDlgItemText(IDC_DETAIL_TEXT, failure->Message.c_str());
+    } else {
+        SetDlgItemText(IDC_STATUS_TEXT, failure->Message.c_str());
+        SetDlgItemText(IDC_DETAIL_TEXT, L"");
+    }
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnHideDialog(WPARAM, LPARAM) {
+    ShowWindow(m_hWnd, SW_HIDE);
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnShowDialog(WPARAM, LPARAM) {
+    if (!m_bSilent)
+        ShowWindow(m_hWnd, SW_SHOW);
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnInstallSucceeded(WPARAM, LPARAM) {
+    if (!m_bSilent) {
+        SetDlgItemText(IDC_STATUS_TEXT, L"The installation completed successfully.");
+        SetDlgItemText(IDC_DETAIL_TEXT, L"");
+    }
+    if (m_bReboot) {
+        // The worker has already asked Windows to restart.
+        CurrentPlatform().Pause(3000);
+        EndDialog(m_nResult);
+    } else if (!m_bSilent) {
+        SetDlgItemText(IDC_DETAIL_TEXT, L"You need to reboot for this update to take effect.");
+        EnableButton(IDOK, TRUE);
+        EnableButton(IDCLOSE, TRUE);
+        if (!m_bRestarting)
+            ShowHint(L"Press \"OK\" to reboot now or \"Close\" to exit.");
+    } else if (m_nResult == 0) {
+        EndDialog(ERROR_SUCCESS_REBOOT_REQUIRED);
+    }
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnOkClicked(WPARAM, LPARAM) {
+    if (m_bRestarting)
+        return TRUE;
+    EnableButton(IDOK, FALSE);
+    EnableButton(IDCLOSE, FALSE);
+    ShowWindow(GetDlgItem(IDC_HINT_TEXT), SW_HIDE);
+    RestartWithCountdown(*this);
+    return TRUE;
+}
+
+INT_PTR TarnwickDlg::OnCloseClicked(WPARAM, LPARAM) {
+    EndDialog(m_nResult != 0 ? m_nResult : ERROR_SUCCESS_REBOOT_REQUIRED);
+    return TRUE;
+}
+
+void TarnwickDlg::ShowHint(const wchar_t* text) {
+    ShowWindow(GetDlgItem(IDC_HINT_TEXT), SW_SHOW);
+    SetDlgItemText(IDC_HINT_TEXT, text);
+}
+
+void TarnwickDlg::EnableButton(int id, BOOL enable) { EnableWindow(GetDlgItem(id), enable); }
