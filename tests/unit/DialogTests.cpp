@@ -1,0 +1,282 @@
+// The main dialog, run modally for real, driven from a second thread as the worker and the user
+// would: its lines, buttons, hint, visibility and the value it ends with.
+#include "TestSupport.h"
+
+#include "app/CommandLine.h"
+#include "install/Messages.h"
+#include "install/SetupException.h"
+#include "install/SetupThread.h"
+#include "resources/resource.h"
+#include "ui/TarnwickDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+using Lines = std::vector<std::wstring>;
+
+// A worker that takes the start message and does nothing: the test posts in its place.
+class IdleWorker : public SetupThread {
+  public:
+    static HWND s_startWindow;
+    static BOOL s_silent, s_reboot;
+    void OnStartInstall(WPARAM, LPARAM lParam) override {
+        auto* block = reinterpret_cast<HWND*>(lParam);
+        s_startWindow = *block;
+        s_silent = m_bSilent;
+        s_reboot = m_bReboot;
+        delete block;
+    }
+};
+HWND IdleWorker::s_startWindow = nullptr;
+BOOL IdleWorker::s_silent = -1, IdleWorker::s_reboot = -1;
+
+class TestDialog : public TarnwickDlg {
+  public:
+    explicit TestDialog(Lines arguments, bool failStart = false)
+        : m_arguments(std::move(arguments)), m_failStart(failStart), m_ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~TestDialog() override { CloseHandle(m_ready); }
+    HWND WaitForWindow() {
+        WaitForSingleObject(m_ready, 10000);
+        return m_hWnd;
+    }
+
+  protected:
+    BOOL OnInitDialog() override {
+        const BOOL result = TarnwickDlg::OnInitDialog();
+        SetEvent(m_ready);
+        return result;
+    }
+    void ParseCommandLine(CommandLine& commandLine) override {
+        std::vector<wchar_t*> argv{const_cast<wchar_t*>(L"Tarnwick.exe")};
+        for (std::wstring& argument : m_arguments)
+            argv.push_back(&argument[0]);
+        Application::ParseArguments(static_cast<int>(argv.size()), argv.data(), commandLine);
+    }
+    SetupThread* NewWorker() override { return new IdleWorker; }
+    bool StartWorker(SetupThread& worker) override {
+        if (m_failStart) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        return worker.CreateThread();
+    }
+
+  private:
+    Lines m_arguments;
+    bool m_failStart;
+    HANDLE m_ready;
+};
+
+struct DialogState {
+    std::wstring status, detail, hint;
+    bool hintVisible, okEnabled, closeEnabled, visible;
+};
+
+std::wstring Text(HWND dialog, int id) {
+    wchar_t text[512] = {};
+    GetDlgItemTextW(dialog, id, text, 512);
+    return text;
+}
+
+DialogState Read(HWND dialog) {
+    SendMessageW(dialog, WM_NULL, 0, 0); // the dialog's thread has handled everything sent before
+    return {Text(dialog, IDC_STATUS_TEXT),
+            Text(dialog, IDC_DETAIL_TEXT),
+            Text(dialog, IDC_HINT_TEXT),
+            IsWindowVisible(GetDlgItem(dialog, IDC_HINT_TEXT)) != FALSE,
+            IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE,
+            IsWindowEnabled(GetDlgItem(dialog, IDCLOSE)) != FALSE,
+            IsWindowVisible(dialog) != FALSE};
+}
+
+void Click(HWND dialog, int id) {
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void Fail(HWND dialog, int32_t code, BYTE isError, const wchar_t* text) {
+    SendMessageW(dialog, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(new SetupException(text, code, isError)));
+}
+
+// Runs the dialog modally on this thread while script drives it from another; returns the result.
+template <typename Script> INT_PTR RunDialog(TestDialog& dialog, Script script) {
+    std::thread driver([&] {
+        HWND window = dialog.WaitForWindow();
+        script(window);
+        // A dialog the script did not end is a failure, not a hang.
+        for (int i = 0; i < 100 && IsWindow(window); ++i)
+            Sleep(50);
+        if (IsWindow(window)) {
+            ADD_FAILURE() << "the dialog did not end";
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        }
+    });
+    const INT_PTR result = dialog.DoModal();
+    driver.join();
+    return result;
+}
+
+class DialogTest : public ::testing::Test {
+  protected:
+    FakePlatform platform;
+    ScratchDirectory directory;
+};
+} // namespace
+
+TEST_F(DialogTest, StartsTheWorkerWithItsWindowAndTheSwitches) {
+    TestDialog dialog({L"/x", L"-r"});
+    const INT_PTR result = RunDialog(dialog, [](HWND window) {
+        const DialogState state = Read(window);
+        EXPECT_EQ(state.status, L"[ status text... ]");
+        EXPECT_FALSE(state.okEnabled);
+        EXPECT_FALSE(state.closeEnabled);
+        EXPECT_FALSE(state.hintVisible);
+        EXPECT_TRUE(state.visible);
+        for (int i = 0; i < 100 && IdleWorker::s_startWindow != window; ++i)
+            Sleep(20);
+        EXPECT_EQ(IdleWorker::s_startWindow, window);
+        EXPECT_EQ(IdleWorker::s_reboot, 1);
+        EXPECT_EQ(IdleWorker::s_silent, 0);
+        EXPECT_EQ(SendMessageW(window, WM_QUERYDRAGICON, 0, 0), SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+        PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0); // Esc while the installation runs
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(DialogTest, FailureShowsItsTextAndOnlyCloseWhichEndsWithItsCode) {
+    TestDialog dialog({});
+    const INT_PTR result = RunDialog(dialog, [](HWND window) {
+        SendMessageW(window, WM_SETUP_STATUS, 0, reinterpret_cast<LPARAM>(new std::wstring(L"Checking...")));
+        SendMessageW(window, WM_SETUP_DETAIL, 0, reinterpret_cast<LPARAM>(new std::wstring(L"a detail")));
+        EXPECT_EQ(Read(window).detail, L"a detail");
+        Fail(window, 100, 0, L"Admin credentials were not found.");
+        const DialogState state = Read(window);
+        EXPECT_EQ(state.status, L"Admin credentials were not found.");
+        EXPECT_EQ(state.detail, L"");
+        EXPECT_TRUE(state.hintVisible);
+        EXPECT_EQ(state.hint, L"Press the \"Close\" button to exit.");
+        EXPECT_FALSE(state.okEnabled);
+        EXPECT_TRUE(state.closeEnabled);
+        Click(window, IDCLOSE);
+    });
+    EXPECT_EQ(result, 100);
+}
+
+TEST_F(DialogTest, ErrorFailureHeadsItsTextAndAZeroCodeClosesWith3010) {
+    TestDialog dialog({});
+    const INT_PTR result = RunDialog(dialog, [](HWND window) {
+        Fail(window, 0, 1, L"Extract file failed, file handle is invalid");
+        const DialogState state = Read(window);
+        EXPECT_EQ(state.status, L"An error occurred...");
+        EXPECT_EQ(state.detail, L"Extract file failed, file handle is invalid");
+        Click(window, IDCLOSE);
+    });
+    EXPECT_EQ(result, 3010);
+}
+
+TEST_F(DialogTest, SuccessOffersOkAndCloseAndCloseEndsWith3010) {
+    TestDialog dialog({});
+    const INT_PTR result = RunDialog(dialog, [](HWND window) {
+        SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0);
+        const DialogState state = Read(window);
+        EXPECT_EQ(state.status, L"The installation completed successfully.");
+        EXPECT_EQ(state.detail, L"You need to reboot for this update to take effect.");
+        EXPECT_EQ(state.hint, L"Press \"OK\" to reboot now or \"Close\" to exit.");
+        EXPECT_TRUE(state.hintVisible);
+        EXPECT_TRUE(state.okEnabled);
+        EXPECT_TRUE(state.closeEnabled);
+        Click(window, IDCLOSE);
+    });
+    EXPECT_EQ(result, 3010);
+    EXPECT_TRUE(platform.Events().empty()); // no restart
+}
+
+TEST_F(DialogTest, OkCountsDownOnceEndsWith1AndRequestsTheReboot) {
+    TestDialog dialog({});
+    HWND window = nullptr;
+    Lines countdown;
+    bool okAgainTried = false;
+    platform.onPause = [&](DWORD) {
+        const DialogState state{Text(window, IDC_STATUS_TEXT), Text(window, IDC_DETAIL_TEXT), L"",
+                                IsWindowVisible(GetDlgItem(window, IDC_HINT_TEXT)) != FALSE,
+                                IsWindowEnabled(GetDlgItem(window, IDOK)) != FALSE,
+                                IsWindowEnabled(GetDlgItem(window, IDCLOSE)) != FALSE, true};
+        EXPECT_EQ(state.status, L"Restarting Windows...");
+        EXPECT_FALSE(state.okEnabled || state.closeEnabled || state.hintVisible);
+        countdown.push_back(state.detail);
+        if (!okAgainTried) { // a second OK while counting down does nothing
+            okAgainTried = true;
+            Click(window, IDOK);
+        }
+    };
+    const INT_PTR result = RunDialog(dialog, [&](HWND w) {
+        window = w;
+        SendMessageW(w, WM_SETUP_SUCCEEDED, 0, 0);
+        Click(w, IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    ASSERT_EQ(countdown.size(), 15u);
+    EXPECT_EQ(countdown[0], L"Restarting Windows in 15 seconds...");
+    EXPECT_EQ(countdown[9], L"Restarting Windows in 06 seconds...");
+    EXPECT_EQ(countdown[14], L"Restarting Windows in 01 seconds...");
+    Lines expected(15, L"Pause 1000");
+    expected.insert(expected.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 0", L"OpenToken 40",
+                                     L"Adjust shutdown 0"});
+    EXPECT_EQ(platform.Events(), expected);
+}
+
+TEST_F(DialogTest, SilentRunNeverShowsAndEndsWithTheOutcome) {
+    {
+        TestDialog dialog({L"s"});
+        const INT_PTR result = RunDialog(dialog, [](HWND window) {
+            EXPECT_FALSE(Read(window).visible);
+            SendMessageW(window, WM_SETUP_SHOW, 0, 0);
+            EXPECT_FALSE(Read(window).visible);
+            EXPECT_EQ(IdleWorker::s_silent, 1);
+            Fail(window, 102, 0, L"System is not on AC power.");
+        });
+        EXPECT_EQ(result, 102);
+    }
+    {
+        TestDialog dialog({L"/s"});
+        EXPECT_EQ(RunDialog(dialog, [](HWND window) { SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0); }), 3010);
+    }
+    EXPECT_TRUE(platform.Pauses().empty());
+}
+
+TEST_F(DialogTest, HideHidesAndShowShowsAVisibleDialog) {
+    TestDialog dialog({});
+    RunDialog(dialog, [](HWND window) {
+        SendMessageW(window, WM_SETUP_HIDE, 0, 0);
+        EXPECT_FALSE(Read(window).visible);
+        SendMessageW(window, WM_SETUP_SHOW, 0, 0);
+        EXPECT_TRUE(Read(window).visible);
+        PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+}
+
+TEST_F(DialogTest, SuccessWithRestartSwitchEndsAfterThreeSecondsWithItsResult) {
+    TestDialog dialog({L"/r", L"/s"});
+    EXPECT_EQ(RunDialog(dialog, [](HWND window) { PostMessageW(window, WM_SETUP_SUCCEEDED, 0, 0); }), 0);
+    EXPECT_EQ(platform.Pauses(), (std::vector<DWORD>{3000}));
+}
+
+TEST_F(DialogTest, WorkerThatCannotStartIsReportedAndEndsWith105) {
+    {
+        TestDialog dialog({}, true);
+        const INT_PTR result = RunDialog(dialog, [](HWND window) {
+            const DialogState state = Read(window);
+            EXPECT_EQ(state.status, L"An error occurred...");
+            EXPECT_EQ(state.detail, L"The installation could not be started. Error = 8");
+            EXPECT_TRUE(state.closeEnabled);
+            Click(window, IDCLOSE);
+        });
+        EXPECT_EQ(result, WorkerNotStarted);
+    }
+    EXPECT_EQ(ReadBytes(directory.File(LogFileName)),
+              LogBytes({L"Logfile opened", L"Exception: The installation could not be started. Error = 8",
+                        L"Logfile closed"}));
+    TestDialog silent({L"s"}, true);
+    EXPECT_EQ(RunDialog(silent, [](HWND) {}), WorkerNotStarted);
+}

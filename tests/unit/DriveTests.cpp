@@ -1,0 +1,327 @@
+// The WMI layer over the fake provider, and the drive step on top of it.
+#include "TestSupport.h"
+
+#include "FakeWmi.h"
+#include "drive/DriveQualification.h"
+#include "drive/WMIConnection.h"
+#include "install/SetupThread.h"
+#include "install/WorkingDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+using Lines = std::vector<std::wstring>;
+
+int CountCalls(const wchar_t* method) {
+    int count = 0;
+    for (const fakewmi::Call& call : fakewmi::Calls())
+        count += call.method == method;
+    return count;
+}
+
+std::wstring DriveQuery(int position) {
+    return L"WQL|Select * from Win32_DiskDrive Where DeviceID = '\\\\\\\\.\\\\PhysicalDrive" +
+           std::to_wstring(position) + L"'|16";
+}
+
+class WmiTest : public ::testing::Test {
+  protected:
+    // Runs query on a fresh connection; returns its result or the failure text.
+    template <typename Query> std::wstring Try(Query query) {
+        WMIConnection connection;
+        if (!connection.Open())
+            return L"(not open)";
+        std::wstring outcome;
+        try {
+            outcome = std::to_wstring(query(connection));
+        } catch (const HDWMIException& e) {
+            outcome = e.Message;
+        }
+        connection.Close();
+        return outcome;
+    }
+    FakePlatform platform;
+};
+} // namespace
+
+TEST_F(WmiTest, OpenConnectsToCimv2WithTheProxyBlanket) {
+    UseScenario(L"");
+    WMIConnection connection;
+    ASSERT_TRUE(connection.Open());
+    EXPECT_NE(connection.Locator, nullptr);
+    EXPECT_NE(connection.Services, nullptr);
+    connection.Close();
+    EXPECT_EQ(connection.Locator, nullptr);
+    EXPECT_EQ(connection.Services, nullptr);
+    const std::vector<fakewmi::Call> calls = fakewmi::Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].method, L"ConnectServer");
+    EXPECT_EQ(calls[1].args, L"root\\CIMV2|(null)|(null)|(null)|0|(null)");
+    EXPECT_EQ(calls[2].method, L"SetBlanket");
+    EXPECT_EQ(calls[2].args, L"10|0|(null)|3|3|(null)|0");
+    EXPECT_EQ(fakewmi::LiveObjects(), 0);
+}
+
+TEST_F(WmiTest, FailedOpeningUndoesEveryStep) {
+    for (const wchar_t* failure : {L"fail CreateInstance 1 0x80004005", L"fail ConnectServer 1 0x8004100E",
+                                   L"fail SetBlanket 1 0x80070005"}) {
+        SCOPED_TRACE(std::wstring(failure).c_str());
+        UseScenario(failure);
+        WMIConnection connection;
+        EXPECT_FALSE(connection.Open());
+        EXPECT_EQ(connection.Locator, nullptr);
+        EXPECT_EQ(connection.Services, nullptr);
+        EXPECT_EQ(fakewmi::LiveObjects(), 0);
+        // COM was uninitialised again: a new initialisation is the first on this thread.
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        CoUninitialize();
+    }
+}
+
+TEST_F(WmiTest, TheWalkEndsAtTheFirstPositionWithoutADrive) {
+    UseScenario(L"drive 0 model=\"A\"\ndrive 1 model=\"B\"\n");
+    EXPECT_EQ(Try(QueryDriveModels), L"2");
+    EXPECT_EQ(CountCalls(L"ExecQuery"), 3);
+    EXPECT_EQ(DriveModels[0], L"A");
+    EXPECT_EQ(DriveModels[1], L"B");
+
+    UseScenario(L"drive 0 model=\"A\"\ndrive 2 model=\"C\"\n");
+    EXPECT_EQ(Try(QueryDriveModels), L"1");
+    EXPECT_EQ(CountCalls(L"ExecQuery"), 2);
+
+    std::wstring nine;
+    for (int i = 0; i < 9; ++i)
+        nine += L"drive " + std::to_wstring(i) + L" model=\"M" + std::to_wstring(i) + L"\"\n";
+    UseScenario(nine);
+    EXPECT_EQ(Try(QueryDriveModels), L"8");
+    std::vector<std::wstring> queries;
+    for (const fakewmi::Call& call : fakewmi::Calls())
+        if (call.method == L"ExecQuery")
+            queries.push_back(call.args);
+    ASSERT_EQ(queries.size(), 8u);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(queries[i], DriveQuery(i));
+    for (const fakewmi::Call& call : fakewmi::Calls())
+        if (call.method == L"Next")
+            EXPECT_EQ(call.args, L"4294967295|1");
+    EXPECT_EQ(fakewmi::LiveObjects(), 0);
+}
+
+TEST_F(WmiTest, EveryQueryFailureHasItsText) {
+    struct Case {
+        const wchar_t* scenario;
+        int (*query)(WMIConnection&);
+        const wchar_t* text;
+    } cases[] = {
+        {L"fail ExecQuery 1 0x80041017", QueryDriveModels,
+         L"An error occurred executing the WMI query to get the drive model."},
+        {L"fail Reset 1 0x80041001", QueryDriveModels,
+         L"An error occurred enumerating the WMI query results to get the drive model."},
+        {L"fail Get:Model 1 0x80041002", QueryDriveModels, L"An error occurred getting the drive model from WMI."},
+        {L"fail ExecQuery 1 1", QueryDriveModels,
+         L"An error occurred executing the WMI query to get the drive model."},
+        {L"fail ExecQuery 2 0x80041017", QueryDriveFirmwareRevisions,
+         L"An error occurred executing the WMI query to get the drive firmware version."},
+        {L"fail Reset 1 0x40004", QueryDriveFirmwareRevisions,
+         L"An error occurred enumerating the WMI query results to get the drive firmware version."},
+        {L"fail Get:PNPDeviceID 1 0x80041002", QueryDriveFirmwareRevisions,
+         L"An error occurred getting the drive firmware version from WMI."},
+        {L"fail ExecQuery 1 0x80041017", QueryDrivePNPDeviceIDs,
+         L"An error occurred executing the WMI query to get the drive PNP ID."},
+        {L"fail Reset 1 0x80041001", QueryDrivePNPDeviceIDs,
+         L"An error occurred enumerating the WMI query results to get the PNP ID."},
+        {L"fail Get:PNPDeviceID 1 0x80041002", QueryDrivePNPDeviceIDs,
+         L"An error occurred getting the drive PNP ID from WMI."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::wstring(c.scenario).c_str());
+        // Drive 0 lacks FirmwareRevision, so the firmware query falls back to PNPDeviceID.
+        UseScenario(std::wstring(L"drive 0 model=\"A\" pnp=\"X\"\n") + c.scenario + L"\n");
+        EXPECT_EQ(Try(c.query), c.text);
+        EXPECT_EQ(fakewmi::LiveObjects(), 0);
+    }
+}
+
+TEST_F(WmiTest, PartitionQueryFailuresHaveTheirTexts) {
+    const std::wstring partition = L"partition type=\"GPT: System\"\n";
+    auto gpt = [](WMIConnection& c) { return int(QueryDisk0IsGPT(c)); };
+    UseScenario(partition + L"fail ExecQuery 1 0x80041017");
+    EXPECT_EQ(Try(gpt), L"An error occurred executing the WMI query to get the disk partitions.");
+    UseScenario(partition + L"fail Reset 1 0x80041001");
+    EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query.");
+    UseScenario(L"");
+    EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query results to get the disk partitions.");
+    UseScenario(partition + L"fail Get:Type 1 0x80041002");
+    EXPECT_EQ(Try(gpt), L"An error occurred getting the drive partition type from WMI.");
+    UseScenario(partition);
+    EXPECT_EQ(Try(gpt), L"1");
+    EXPECT_EQ(fakewmi::Calls()[3].args, L"WQL|Select * from Win32_DiskPartition Where DiskIndex = '0'|16");
+}
+
+TEST_F(WmiTest, ValuesBecomeTextOrFailClearly) {
+    UseScenario(L"drive 0 model=null\ndrive 1 model=int:123\ndrive 2 model=\"ok\"\n");
+    EXPECT_EQ(Try(QueryDriveModels), L"3");
+    EXPECT_EQ(DriveModels[0], L"");
+    EXPECT_EQ(DriveModels[1], L"123");
+    UseScenario(L"drive 0 model=array\n");
+    EXPECT_EQ(Try(QueryDriveModels), L"The value of the WMI property Model could not be read as text.");
+    EXPECT_EQ(fakewmi::LiveObjects(), 0);
+}
+
+TEST_F(WmiTest, FirmwareRevisionFallsBackToThePnpIdentifier) {
+    UseScenario(L"drive 0 firmware=\"FW01\" pnp=\"IDE\\DiskX_____REV9____\\1\"\n"
+                L"drive 1 pnp=\"IDE\\DiskY__R2_B\"\ndrive 2 firmware=null pnp=\"Z\"\n");
+    EXPECT_EQ(Try(QueryDriveFirmwareRevisions), L"3");
+    EXPECT_EQ(DriveFirmwareRevisions[0], L"FW01");
+    EXPECT_EQ(DriveFirmwareRevisions[1], L"R2");
+    EXPECT_EQ(DriveFirmwareRevisions[2], L"");
+    EXPECT_EQ(Try(QueryDrivePNPDeviceIDs), L"0");
+    EXPECT_EQ(DrivePNPDeviceIDs[1], L"IDE\\DiskY__R2_B");
+}
+
+TEST(PnpRevision, IsTheRunAfterTheFirstDoubleUnderscore) {
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"IDE\\Disk_VLM__ABCD_x"), L"ABCD");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"A_B_C"), L"");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"A_B__REV\\4&2&0"), L"REV\\4&2&0");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"ABC__"), L"");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"NOUNDERSCORE"), L"");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"X___R1_"), L"R1");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L"X_____R1"), L"R1");
+    EXPECT_EQ(ExtractRevisionFromPNPDeviceID(L""), L"");
+}
+
+TEST(ModelNumber, NormalisationDropsALeadingAtaAndEverySpace) {
+    EXPECT_EQ(NormalizeModelNumber(L"ATA VLM3064 50B3D160"), L"VLM306450B3D160");
+    EXPECT_EQ(NormalizeModelNumber(L" ATA VLM3064"), L"ATAVLM3064");
+    EXPECT_EQ(NormalizeModelNumber(L"VLM ATA 1"), L"VLMATA1");
+    EXPECT_EQ(NormalizeModelNumber(L"ata VLM"), L"ataVLM");
+    EXPECT_EQ(NormalizeModelNumber(L"A\tB "), L"A\tB");
+    EXPECT_EQ(NormalizeModelNumber(L"ATA "), L"");
+    EXPECT_EQ(NormalizeModelNumber(L""), L"");
+}
+
+TEST(SupportedModelList, HoldsTwelveGroupsOfFullNumbersEachFollowedByItsFamilyPrefix) {
+    ASSERT_EQ(SupportedModelCount, 31);
+    const std::wstring series(SupportedModels[0], 3);
+    std::set<std::wstring> full, prefixes;
+    int groups = 0, pending = 0, prefixEntries = 0;
+    std::vector<std::wstring> group;
+    for (int i = 0; i < SupportedModelCount; ++i) {
+        const std::wstring entry = SupportedModels[i];
+        SCOPED_TRACE(std::string(entry.begin(), entry.end()));
+        EXPECT_EQ(entry.substr(0, 3), series);
+        for (wchar_t c : series)
+            EXPECT_TRUE(c >= L'A' && c <= L'Z');
+        for (wchar_t c : entry)
+            EXPECT_TRUE((c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'));
+        if (entry.size() == 15) {
+            // prefix, 2 digits, letter, digit, letter, 3 digits
+            const std::wstring shape = L"dd" L"L" L"d" L"L" L"ddd";
+            for (size_t k = 0; k < shape.size(); ++k)
+                EXPECT_TRUE(shape[k] == L'd' ? iswdigit(entry[7 + k]) : iswupper(entry[7 + k]));
+            EXPECT_TRUE(full.insert(entry).second);
+            group.push_back(entry);
+            ++pending;
+            EXPECT_LE(pending, 3);
+        } else {
+            ASSERT_EQ(entry.size(), 7u);
+            for (size_t k = 3; k < 7; ++k)
+                EXPECT_TRUE(iswdigit(entry[k]));
+            EXPECT_GE(pending, 1);
+            for (const std::wstring& model : group)
+                EXPECT_EQ(model.substr(0, 7), entry);
+            prefixes.insert(entry);
+            ++prefixEntries;
+            ++groups;
+            pending = 0;
+            group.clear();
+        }
+    }
+    EXPECT_EQ(pending, 0);
+    EXPECT_EQ(groups, 12);
+    EXPECT_EQ(full.size(), 19u);
+    EXPECT_EQ(prefixEntries, 12);
+    EXPECT_EQ(prefixes.size(), 5u);
+}
+
+namespace {
+class DriveStepTest : public ::testing::Test {
+  protected:
+    // Runs the drive step; returns the outcome, the posted lines and the log entries after
+    // "Logfile opened".
+    bool Check(const std::wstring& scenario) {
+        UseScenario(scenario);
+        MessageSink sink;
+        bool result;
+        {
+            SetupThread worker;
+            worker.m_hDialog = sink.Window();
+            result = CheckHardDriveModel(worker);
+        }
+        posted = sink.Collect();
+        log = ReadBytes(directory.File(LogFileName));
+        return result;
+    }
+    bool LogHas(const std::wstring& entry) const {
+        const std::string bytes = LogBytes({entry}).substr(2);
+        return log.find(bytes) != std::string::npos;
+    }
+    FakePlatform platform;
+    ScratchDirectory directory;
+    Lines posted;
+    std::string log;
+};
+} // namespace
+
+TEST_F(DriveStepTest, SupportedDriveBehindAnUnsupportedOneIsFound) {
+    EXPECT_TRUE(Check(L"drive 0 model=\"Other Disk 500\" pnp=\"P0\"\n"
+                      L"drive 1 model=\"Velomar VLM306450B3D160\" firmware=\"F1\" pnp=\"P1\"\n"));
+    EXPECT_EQ(posted, (Lines{L"D A supported drive was found. Model number = 'VelomarVLM306450B3D160'"}));
+    EXPECT_EQ(log, LogBytes({L"Logfile opened", L"Checking drive position 0 with model number = 'Other Disk 500'",
+                             L"Checking drive position 1 with model number = 'Velomar VLM306450B3D160'",
+                             L"A supported drive was found. Model number = 'VelomarVLM306450B3D160'",
+                             L"Logfile closed"}));
+    EXPECT_EQ(NormalizedDriveModels[0], L"OtherDisk500");
+}
+
+TEST_F(DriveStepTest, FirstMatchingPositionWinsAndLaterOnesAreNotLogged) {
+    EXPECT_TRUE(Check(L"drive 0 model=\"VLM2016\" pnp=\"a\"\ndrive 1 model=\"VLM4096\" pnp=\"b\"\n"));
+    EXPECT_FALSE(LogHas(L"Checking drive position 1 with model number = 'VLM4096'"));
+    EXPECT_EQ(posted.back(), L"D A supported drive was found. Model number = 'VLM2016'");
+}
+
+TEST_F(DriveStepTest, UnsupportedDrivesNameTheLastPositionsModel) {
+    EXPECT_FALSE(Check(L"drive 0 model=\"ATA Disk A\" pnp=\"a\"\ndrive 1 model=\"vlm3064 lower\" pnp=\"b\"\n"));
+    EXPECT_EQ(posted, (Lines{L"F 104 0 This hard disk model is not supported. Model = vlm3064lower"}));
+    EXPECT_TRUE(LogHas(L"Exception: This hard disk model is not supported. Model = vlm3064lower"));
+}
+
+TEST_F(DriveStepTest, NoDriveAtAllEndsWithAnEmptyModel) {
+    EXPECT_FALSE(Check(L"drive 1 model=\"VLM3064\"\n"));
+    EXPECT_EQ(posted, (Lines{L"F 104 0 This hard disk model is not supported. Model = "}));
+    EXPECT_EQ(CountCalls(L"ExecQuery"), 1); // no firmware or PNP query without a drive
+    EXPECT_FALSE(LogHas(L"Checking drive position 0 with model number = ''"));
+}
+
+TEST_F(DriveStepTest, WmiFailuresFailTheStepWith103EvenForASupportedDrive) {
+    EXPECT_FALSE(Check(L"drive 0 model=\"VLM3064\" pnp=\"P\"\nfail Get:PNPDeviceID 2 0x80041002\n"));
+    EXPECT_EQ(posted, (Lines{L"F 103 1 An error occurred while checking the hard drive model. "
+                             L"An error occurred getting the drive PNP ID from WMI."}));
+    EXPECT_FALSE(LogHas(L"Checking drive position 0 with model number = 'VLM3064'"));
+    EXPECT_EQ(fakewmi::LiveObjects(), 0);
+
+    EXPECT_FALSE(Check(L"fail ConnectServer 1 0x80041003\n"));
+    EXPECT_EQ(posted, (Lines{L"F 103 1 An error occurred while checking the hard drive model. "
+                             L"An error occurred connecting to WMI."}));
+    EXPECT_FALSE(Check(L"drive 0 model=array\n"));
+    EXPECT_EQ(posted, (Lines{L"F 103 1 An error occurred while checking the hard drive model. "
+                             L"The value of the WMI property Model could not be read as text."}));
+}
+
+TEST_F(DriveStepTest, ModelWithoutValueMatchesNothing) {
+    EXPECT_FALSE(Check(L"drive 0 model=null pnp=\"P\"\n"));
+    EXPECT_EQ(posted, (Lines{L"F 104 0 This hard disk model is not supported. Model = "}));
+    EXPECT_TRUE(LogHas(L"Checking drive position 0 with model number = ''"));
+}

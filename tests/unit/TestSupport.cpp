@@ -1,0 +1,253 @@
+#include "TestSupport.h"
+
+#include "FakeWmi.h"
+#include "install/Messages.h"
+#include "install/SetupException.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+std::atomic<long> g_liveAllocations{0};
+
+void* operator new(size_t size) {
+    void* p = std::malloc(size != 0 ? size : 1);
+    if (p == nullptr)
+        throw std::bad_alloc();
+    ++g_liveAllocations;
+    return p;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    void* p = std::malloc(size != 0 ? size : 1);
+    if (p != nullptr)
+        ++g_liveAllocations;
+    return p;
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept {
+    if (p != nullptr) {
+        --g_liveAllocations;
+        std::free(p);
+    }
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, size_t) noexcept { operator delete(p); }
+
+void FakePlatform::Record(std::wstring event) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_events.push_back(std::move(event));
+}
+
+std::vector<std::wstring> FakePlatform::Events() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_events;
+}
+
+std::vector<DWORD> FakePlatform::Pauses() {
+    std::vector<DWORD> pauses;
+    for (const std::wstring& event : Events())
+        if (event.rfind(L"Pause ", 0) == 0)
+            pauses.push_back(std::wcstoul(event.c_str() + 6, nullptr, 10));
+    return pauses;
+}
+
+void FakePlatform::Pause(DWORD milliseconds) {
+    Record(L"Pause " + std::to_wstring(milliseconds));
+    if (onPause)
+        onPause(milliseconds);
+}
+
+DWORD FakePlatform::ReadCurrentDirectory(DWORD size, wchar_t* buffer) {
+    if (failCurrentDirectory)
+        return 0;
+    if (currentDirectory.empty())
+        return Platform::ReadCurrentDirectory(size, buffer);
+    if (size <= currentDirectory.size())
+        return static_cast<DWORD>(currentDirectory.size() + 1);
+    wcscpy(buffer, currentDirectory.c_str());
+    return static_cast<DWORD>(currentDirectory.size());
+}
+
+BOOL FakePlatform::ReadVersion(OSVERSIONINFOW* info) {
+    if (!versionResult)
+        return FALSE;
+    info->dwMajorVersion = major;
+    info->dwMinorVersion = minor;
+    return TRUE;
+}
+
+BOOL FakePlatform::IsTokenMember(PSID group, BOOL* isMember) {
+    Record(L"IsTokenMember " + std::to_wstring(*GetSidSubAuthority(group, 0)) + L" " +
+           std::to_wstring(*GetSidSubAuthority(group, 1)));
+    *isMember = tokenMember;
+    return tokenResult;
+}
+
+BOOL FakePlatform::ReadPowerStatus(SYSTEM_POWER_STATUS* status) {
+    if (!powerResult)
+        return FALSE;
+    status->ACLineStatus = acLineStatus;
+    return TRUE;
+}
+
+HRESULT FakePlatform::CreateLocator(IWbemLocator** locator) { return fakewmi::CreateLocator(locator); }
+
+DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
+    Record(L"Wait " + std::to_wstring(milliseconds));
+    return fakeWait ? waitResult : Platform::WaitForProcess(process, milliseconds);
+}
+
+BOOL FakePlatform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
+    Record(L"OpenToken " + std::to_wstring(access));
+    if (!openTokenResult)
+        return FALSE;
+    return Platform::OpenOwnProcessToken(access, token);
+}
+
+DWORD FakePlatform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) {
+    LUID shutdown = {};
+    LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &shutdown);
+    const bool isShutdown = privileges->PrivilegeCount == 1 &&
+                            privileges->Privileges[0].Luid.LowPart == shutdown.LowPart &&
+                            privileges->Privileges[0].Luid.HighPart == shutdown.HighPart;
+    Record(std::wstring(L"Adjust ") + (isShutdown ? L"shutdown " : L"other ") +
+           std::to_wstring(privileges->Privileges[0].Attributes) + (token == nullptr ? L" no-token" : L""));
+    return token == nullptr ? ERROR_INVALID_HANDLE : adjustError;
+}
+
+BOOL FakePlatform::RequestReboot(UINT flags, DWORD reason) {
+    Record(L"Reboot " + std::to_wstring(flags) + L" " + std::to_wstring(reason));
+    return TRUE;
+}
+
+int FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
+    Record(std::wstring(L"MessageBox ") + text + L"|" + caption + L"|" + std::to_wstring(type));
+    return IDOK;
+}
+
+ScratchDirectory::ScratchDirectory() {
+    static int counter = 0;
+    wchar_t temp[MAX_PATH], previous[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    m_previous = previous;
+    m_path = std::wstring(temp) + L"tarnwick-unit-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(++counter);
+    CreateDirectoryW(m_path.c_str(), nullptr);
+    SetCurrentDirectoryW(m_path.c_str());
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    SetCurrentDirectoryW(m_previous.c_str());
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((m_path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring path = m_path + L"\\" + found.cFileName;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(path.c_str());
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(m_path.c_str());
+}
+
+MessageSink::MessageSink() {
+    static const wchar_t className[] = L"TarnwickTestSink";
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    m_hwnd = CreateWindowW(className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
+    SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+MessageSink::~MessageSink() {
+    Collect(); // frees whatever is still queued
+    DestroyWindow(m_hwnd);
+}
+
+std::vector<std::wstring> MessageSink::Collect() {
+    MSG msg;
+    while (PeekMessageW(&msg, m_hwnd, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+    return m_lines;
+}
+
+LRESULT CALLBACK MessageSink::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* sink = reinterpret_cast<MessageSink*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (sink != nullptr) {
+        switch (message) {
+        case WM_SETUP_STATUS:
+        case WM_SETUP_DETAIL: {
+            auto* line = reinterpret_cast<std::wstring*>(lParam);
+            sink->m_lines.push_back((message == WM_SETUP_STATUS ? L"S " : L"D ") + *line);
+            delete line;
+            return 0;
+        }
+        case WM_SETUP_FAILED: {
+            auto* failure = reinterpret_cast<SetupException*>(lParam);
+            sink->m_lines.push_back(L"F " + std::to_wstring(failure->Code) + L" " +
+                                    std::to_wstring(failure->IsError) + L" " + failure->Message);
+            delete failure;
+            return 0;
+        }
+        case WM_SETUP_SUCCEEDED:
+            sink->m_lines.push_back(L"OK");
+            return 0;
+        }
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string LogBytes(const std::vector<std::wstring>& entries) {
+    std::string bytes = "\xFF\xFE";
+    for (const std::wstring& entry : entries) {
+        const std::wstring line = entry + L"\r\n";
+        bytes.append(reinterpret_cast<const char*>(line.data()), line.size() * sizeof(wchar_t));
+    }
+    return bytes;
+}
+
+std::wstring ModuleDirectory() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory = path;
+    return directory.substr(0, directory.find_last_of(L'\\'));
+}
+
+void UseScenario(const std::wstring& text) {
+    std::wstring error;
+    ASSERT_TRUE(fakewmi::LoadScenario(text, &error)) << std::string(error.begin(), error.end());
+}

@@ -1,0 +1,95 @@
+#pragma once
+// Shared pieces of the unit tests: a platform with fakes, a scratch working directory, a window
+// that collects what the worker posts, and file helpers.
+#include "install/Platform.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Heap blocks alive in the test process (operator new minus operator delete).
+extern std::atomic<long> g_liveAllocations;
+
+class FakePlatform : public Platform {
+  public:
+    FakePlatform() { SetCurrentPlatform(this); }
+    ~FakePlatform() override { SetCurrentPlatform(nullptr); }
+
+    // Steering; set before the code under test runs.
+    DWORD major = 6, minor = 1;
+    BOOL versionResult = TRUE;
+    BOOL tokenMember = TRUE, tokenResult = TRUE;
+    BYTE acLineStatus = 1;
+    BOOL powerResult = TRUE;
+    bool failCurrentDirectory = false;
+    std::wstring currentDirectory; // when set, reported in place of the real one
+    bool fakeWait = false;
+    DWORD waitResult = WAIT_OBJECT_0;
+    BOOL openTokenResult = TRUE;
+    DWORD adjustError = ERROR_SUCCESS;
+    // Called on every pause, on the pausing thread.
+    std::function<void(DWORD)> onPause;
+
+    // What happened, in order: "Pause 800", "OpenToken 40", "Adjust 2", "Reboot 2 0", "MessageBox ...".
+    std::vector<std::wstring> Events();
+    std::vector<DWORD> Pauses();
+
+    void Pause(DWORD milliseconds) override;
+    DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer) override;
+    BOOL ReadVersion(OSVERSIONINFOW* info) override;
+    BOOL IsTokenMember(PSID group, BOOL* isMember) override;
+    BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status) override;
+    HRESULT CreateLocator(IWbemLocator** locator) override;
+    DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
+    BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
+    DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
+    BOOL RequestReboot(UINT flags, DWORD reason) override;
+    int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) override;
+
+  private:
+    void Record(std::wstring event);
+    std::mutex m_lock;
+    std::vector<std::wstring> m_events;
+};
+
+// A fresh directory under the temporary folder, made the current directory for its lifetime.
+class ScratchDirectory {
+  public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    const std::wstring& Path() const { return m_path; }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+  private:
+    std::wstring m_path;
+    std::wstring m_previous;
+};
+
+// What the worker posted to its dialog, in order. Each entry: "S text", "D text",
+// "F code error text" or "OK".
+class MessageSink {
+  public:
+    MessageSink();
+    ~MessageSink();
+    HWND Window() const { return m_hwnd; }
+    // Handles every message that is waiting and returns all collected so far.
+    std::vector<std::wstring> Collect();
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND m_hwnd;
+    std::vector<std::wstring> m_lines;
+};
+
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+// The exact bytes of a log holding these entries.
+std::string LogBytes(const std::vector<std::wstring>& entries);
+std::wstring ModuleDirectory();
+// Loads a fake WMI scenario or fails the test.
+void UseScenario(const std::wstring& text);
