@@ -248,6 +248,9 @@ TEST_F(DialogTest, SilentRunNeverShowsAndEndsWithTheOutcome) {
 TEST_F(DialogTest, HideHidesAndShowShowsAVisibleDialog) {
     TestDialog dialog({});
     RunDialog(dialog, [](HWND window) {
+        for (int i = 0; i < 100 && !Read(window).visible; ++i) // shown once its initialisation is done
+            Sleep(20);
+        Sleep(300); // and its message loop has gone idle once
         SendMessageW(window, WM_SETUP_HIDE, 0, 0);
         EXPECT_FALSE(Read(window).visible);
         SendMessageW(window, WM_SETUP_SHOW, 0, 0);

@@ -111,7 +111,6 @@ TEST_F(PackageTest, DirectoryWithTrailingBackslashWritesTheSameFilesWithoutClean
     const Outcome outcome = RunStep(worker, ExtractInstallationFiles);
     EXPECT_EQ(outcome.posted, (Lines{L"S Extracting the installation...", L"D Extracting installation files"}));
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), Resource(103));
-    EXPECT_FALSE(FileExists(directory.Path() + L"\\\\Setup.ini"));
 }
 
 TEST_F(PackageTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
@@ -127,15 +126,6 @@ TEST_F(PackageTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
     EXPECT_TRUE(FileExists(directory.File(L"Setup.ini")));
     EXPECT_FALSE(FileExists(directory.File(L"LoadVF.bin")));
     EXPECT_FALSE(FileExists(directory.File(L"VelomarHDv.ima")));
-
-    // A read-only leftover is refused the same way.
-    DeleteFileW(directory.File(L"Unins.exe").c_str());
-    WriteBytes(directory.File(L"LoadVF.bin"), "old");
-    SetFileAttributesW(directory.File(L"LoadVF.bin").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"6 1 Extract file failed, file handle is invalid");
-    worker.ReleaseInstaller();
-    EXPECT_EQ(ReadBytes(directory.File(L"LoadVF.bin")), "old");
-    EXPECT_FALSE(FileExists(directory.File(L"VirtFlpy.bin")));
 }
 
 TEST_F(PackageTest, ResourceFileEdgeCases) {
@@ -166,8 +156,11 @@ TEST_F(PackageTest, InstallerRunsWithDashSInTheWorkingDirectory) {
                                           L"executing: " + directory.File(L"Setup.exe") + L" -s",
                                           L"Update executed successfully."})
                                     .substr(2));
-    std::string expected = "Setup.exe -s\t" + std::string(directory.Path().begin(), directory.Path().end());
-    EXPECT_EQ(Record().substr(0, expected.size()), expected);
+    // The stand-in recorded its command line and current directory.
+    const std::string record = Record();
+    EXPECT_EQ(record.substr(0, record.find('\t')), "Setup.exe -s");
+    EXPECT_NE(record.find("\t" + std::string(directory.Path().begin(), directory.Path().end()) + "\t"),
+              std::string::npos);
     EXPECT_EQ(platform.Events(), (Lines{L"Pause 800", L"Wait 120000", L"Pause 5000", L"Pause 800"}));
 }
 
