@@ -1,0 +1,75 @@
+#pragma once
+// Drives the real Tarnwick.exe under Wine as a user or a deployment tool would: starts it in a
+// working directory of its own, finds its window, reads its controls, presses its buttons, and
+// collects the exit code, the log and the files it left.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A Unix path from the test's environment as Wine sees it (Z: is the Unix root).
+std::wstring WindowsPath(const char* unixPath);
+std::wstring Env(const wchar_t* name);
+std::string ReadBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+std::string LogBytes(const std::vector<std::wstring>& entries);
+
+// Sets the Windows version that Wine reports to Tarnwick.exe ("nt40", "winxp", "win7"...).
+void SetWindowsVersion(const wchar_t* version);
+
+// Registers the fake WMI provider over a scenario for as long as it lives; Wine's own otherwise.
+class FakeWmiScenario {
+  public:
+    FakeWmiScenario(const std::wstring& directory, const std::string& scenario);
+    ~FakeWmiScenario();
+
+  private:
+    std::wstring m_original;
+};
+
+// Answers the end of the session with "no", so that a reboot request ends no process and the
+// program is seen to end by itself.
+class SessionEndBlocker {
+  public:
+    SessionEndBlocker();
+    ~SessionEndBlocker();
+
+  private:
+    static DWORD WINAPI Run(void* self);
+    HANDLE m_thread = nullptr;
+    HANDLE m_ready = nullptr;
+    DWORD m_threadId = 0;
+};
+
+struct DialogView {
+    std::wstring status, detail, hint;
+    bool hintVisible = false, okEnabled = false, closeEnabled = false, visible = false;
+};
+
+class ProgramRun {
+  public:
+    // Starts Tarnwick.exe with arguments in directory; restricted: without administrator rights.
+    ProgramRun(const std::wstring& directory, const std::wstring& arguments, bool restricted = false);
+    ~ProgramRun();
+
+    bool Started() const { return m_process != nullptr; }
+    // The program's dialog (visible or not), or null when it has none (yet).
+    HWND Dialog() const;
+    HWND WaitForDialog(DWORD milliseconds = 20000) const;
+    DialogView Read() const;
+    // Polls until the status line equals text; every distinct status line seen on the way is kept.
+    bool WaitForStatus(const std::wstring& text, DWORD milliseconds = 60000);
+    const std::vector<std::wstring>& StatusLinesSeen() const { return m_statusSeen; }
+    bool EverVisible() const { return m_everVisible; }
+    void Press(int id) const;
+    void PressEscape() const;
+    // The exit code, or STILL_ACTIVE when it has not ended in time (it is then killed).
+    DWORD WaitForExit(DWORD milliseconds = 60000);
+
+  private:
+    void Observe();
+    HANDLE m_process = nullptr;
+    DWORD m_processId = 0;
+    std::vector<std::wstring> m_statusSeen;
+    bool m_everVisible = false;
+};

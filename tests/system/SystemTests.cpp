@@ -1,0 +1,245 @@
+// The production Tarnwick.exe, unchanged, under Wine: its window, its log, its exit codes and the
+// files it leaves, with Wine's own WMI and with scenarios of the fake WMI provider.
+#include "Driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using Lines = std::vector<std::wstring>;
+
+const wchar_t* const LogName = L"VelomarHDDInstallerLog.txt";
+const wchar_t* const PackageFiles[] = {L"Setup.exe", L"Setup.ini", L"Unins.exe", L"LoadVF.bin", L"VirtFlpy.bin",
+                                       L"VelomarHDv.ima"};
+const char* const SupportedBehindUnsupported =
+    "drive 0 model=\"Other Disk 500\" firmware=\"1.0\" pnp=\"IDE\\\\DiskOther__1.0_\"\n"
+    "drive 1 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" pnp=\"IDE\\\\DiskVLM__V3D1_\"\n"
+    "partition type=\"Installable File System\"\n";
+
+Lines ChecksUpToDrive(const wchar_t* version) {
+    return {L"Logfile opened",
+            L"Checking for administrator credentials...",
+            L"Admin credentials were found",
+            L"Checking Windows version...",
+            std::wstring(L"Current Windows version = ") + version,
+            L"Windows 2000 or later was found",
+            L"Windows using Legacy boot loader",
+            L"Checking system power status...",
+            L"System is on AC power",
+            L"Checking hard drive model..."};
+}
+
+Lines SuccessfulLog(const std::wstring& directory) {
+    Lines log = ChecksUpToDrive(L"6.1");
+    log.insert(log.end(), {L"Checking drive position 0 with model number = 'Other Disk 500'",
+                           L"Checking drive position 1 with model number = 'ATA VLM3064 50B3D160'",
+                           L"A supported drive was found. Model number = 'VLM306450B3D160'",
+                           L"Extracting the installation...",
+                           L"Cleaning working directory",
+                           L"Deleting existing files",
+                           L"Extracting installation files",
+                           L"Running the Velomar HD upgrade utility...",
+                           L"executing: " + directory + L"\\Setup.exe -s",
+                           L"Update executed successfully.",
+                           L"Deleting existing files"});
+    return log;
+}
+
+class SystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int counter = 0;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        directory = std::wstring(temp) + L"tarnwick-system-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                    std::to_wstring(++counter);
+        CreateDirectoryW(directory.c_str(), nullptr);
+        SetWindowsVersion(L"win7");
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", (directory + L"\\record.txt").c_str());
+    }
+    void TearDown() override {
+        SetWindowsVersion(L"win7");
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", nullptr);
+    }
+    std::string Log() const { return ReadBytes(directory + L"\\" + LogName); }
+    std::wstring File(const wchar_t* name) const { return directory + L"\\" + name; }
+
+    std::wstring directory;
+};
+} // namespace
+
+TEST_F(SystemTest, WineWmiVisibleRunShowsEveryLineAndEndsWith104OnClose) {
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.Started());
+    ASSERT_NE(run.WaitForDialog(), nullptr);
+    ASSERT_TRUE(run.WaitForStatus(L"This hard disk model is not supported. Model = WineDiskDrive"));
+    EXPECT_EQ(run.StatusLinesSeen(),
+              (Lines{L"[ status text... ]", L"Checking for administrator credentials...", L"Checking Windows version...",
+                     L"Checking system power status...", L"Checking hard drive model...",
+                     L"This hard disk model is not supported. Model = WineDiskDrive"}));
+    const DialogView view = run.Read();
+    EXPECT_TRUE(view.visible);
+    EXPECT_EQ(view.detail, L"");
+    EXPECT_TRUE(view.hintVisible);
+    EXPECT_EQ(view.hint, L"Press the \"Close\" button to exit.");
+    EXPECT_TRUE(view.closeEnabled);
+    EXPECT_FALSE(view.okEnabled);
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 104u);
+    Lines log = ChecksUpToDrive(L"6.1");
+    log.insert(log.end(), {L"Checking drive position 0 with model number = 'Wine Disk Drive'",
+                           L"Checking drive position 1 with model number = 'Wine Disk Drive'",
+                           L"Exception: This hard disk model is not supported. Model = WineDiskDrive"});
+    EXPECT_EQ(Log(), LogBytes(log));
+}
+
+TEST_F(SystemTest, SilentRunShowsNoWindowAndWritesTheSameLog) {
+    ProgramRun run(directory, L"/s");
+    ASSERT_TRUE(run.Started());
+    EXPECT_EQ(run.WaitForExit(), 104u);
+    EXPECT_FALSE(run.EverVisible());
+    EXPECT_NE(Log().find(LogBytes({L"Exception: This hard disk model is not supported. Model = WineDiskDrive"}).substr(2)),
+              std::string::npos);
+}
+
+TEST_F(SystemTest, EscapeWhileRunningEndsWith2) {
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"Checking Windows version...", 20000));
+    run.PressEscape();
+    EXPECT_EQ(run.WaitForExit(10000), 2u);
+}
+
+TEST_F(SystemTest, WindowsNt4EndsWith101AndItsExactLog) {
+    SetWindowsVersion(L"nt40");
+    ProgramRun run(directory, L"-s");
+    EXPECT_EQ(run.WaitForExit(), 101u);
+    EXPECT_EQ(Log(), LogBytes({L"Logfile opened", L"Checking for administrator credentials...",
+                               L"Admin credentials were found", L"Checking Windows version...",
+                               L"Current Windows version = 4.0", L"Exception: Windows 2000 or later was not found."}));
+}
+
+TEST_F(SystemTest, UserWithoutAdministratorRightsEndsWith100) {
+    ProgramRun run(directory, L"/s", true);
+    ASSERT_TRUE(run.Started());
+    EXPECT_EQ(run.WaitForExit(), 100u);
+    EXPECT_EQ(Log(), LogBytes({L"Logfile opened", L"Checking for administrator credentials...",
+                               L"Exception: Admin credentials were not found."}));
+}
+
+TEST_F(SystemTest, SilentSuccessEndsWith3010AndLeavesNoPackageFile) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    ProgramRun run(directory, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    EXPECT_FALSE(run.EverVisible());
+    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(File(name)));
+    // The stand-in installer ran as "Setup.exe -s" in the working directory, and its own checks of
+    // the extracted files passed.
+    std::string record = ReadBytes(File(L"record.txt"));
+    const std::string expected = "Setup.exe -s\t" + std::string(directory.begin(), directory.end()) + "\t0\n";
+    EXPECT_EQ(record, expected);
+}
+
+TEST_F(SystemTest, VisibleSuccessThenOkCountsDownAndEndsWith1) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    SessionEndBlocker blocker;
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"The installation completed successfully.", 90000));
+    DialogView view = run.Read();
+    EXPECT_EQ(view.detail, L"You need to reboot for this update to take effect.");
+    EXPECT_EQ(view.hint, L"Press \"OK\" to reboot now or \"Close\" to exit.");
+    EXPECT_TRUE(view.okEnabled && view.closeEnabled && view.hintVisible);
+    EXPECT_EQ(run.StatusLinesSeen(),
+              (Lines{L"[ status text... ]", L"Checking for administrator credentials...", L"Checking Windows version...",
+                     L"Checking system power status...", L"Checking hard drive model...",
+                     L"Extracting the installation...", L"Running the Velomar HD upgrade utility...",
+                     L"The installation completed successfully."}));
+    run.Press(IDOK);
+    ASSERT_TRUE(run.WaitForStatus(L"Restarting Windows...", 5000));
+    view = run.Read();
+    EXPECT_FALSE(view.okEnabled || view.closeEnabled || view.hintVisible);
+    EXPECT_EQ(view.detail.substr(0, 22), L"Restarting Windows in ");
+    EXPECT_EQ(run.WaitForExit(30000), 1u);
+    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+}
+
+TEST_F(SystemTest, VisibleSuccessThenCloseEndsWith3010) {
+    FakeWmiScenario wmi(directory, "drive 0 model=\"VLM2016\" firmware=null pnp=\"P\"\npartition type=\"IFS\"\n");
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"The installation completed successfully.", 90000));
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+}
+
+TEST_F(SystemTest, SilentRestartCountsDownInTheLogRequestsTheRebootAndEndsWith0) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    SessionEndBlocker blocker;
+    ProgramRun run(directory, L"/s /r");
+    EXPECT_EQ(run.WaitForExit(60000), 0u);
+    EXPECT_FALSE(run.EverVisible());
+    Lines log = SuccessfulLog(directory);
+    log.push_back(L"Restarting Windows...");
+    for (int n = 15; n >= 1; --n)
+        log.push_back(L"Restarting Windows in " + std::wstring(n < 10 ? L"0" : L"") + std::to_wstring(n) +
+                      L" seconds...");
+    EXPECT_EQ(Log(), LogBytes(log));
+}
+
+TEST_F(SystemTest, GptDiskOnWindows7EndsWith101AndTheReadMeHint) {
+    FakeWmiScenario wmi(directory, "drive 0 model=\"VLM2016\"\npartition type=\"GPT: Basic Data\"\n");
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"Windows is using an EFI boot loader, we can't deploy this update.", 30000));
+    for (int i = 0; i < 100 && run.Read().detail.empty(); ++i)
+        Sleep(20);
+    const DialogView view = run.Read();
+    EXPECT_EQ(view.detail, L"Refer to the ReadMe file for instructions to update the firmware locally.");
+    EXPECT_TRUE(view.closeEnabled);
+    EXPECT_FALSE(view.okEnabled);
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 101u);
+}
+
+TEST_F(SystemTest, WmiFailuresAndMissingValuesEndWithTheirCodes) {
+    struct Case {
+        const char* scenario;
+        const wchar_t* version;
+        DWORD code;
+        std::wstring lastEntry;
+    } cases[] = {
+        {"drive 0 model=\"VLM2016\"\nfail ExecQuery 1 0x80041017\n", L"vista", 103,
+         L"Exception: An error occurred while checking the hard drive model. "
+         L"An error occurred executing the WMI query to get the drive model."},
+        {"partition type=\"IFS\"\n", L"win7", 104, L"Exception: This hard disk model is not supported. Model = "},
+        {"drive 0 model=null pnp=\"P\"\npartition type=\"IFS\"\n", L"win7", 104,
+         L"Exception: This hard disk model is not supported. Model = "},
+        {"drive 0 model=\"VLM2016\"\n", L"win7", 101,
+         L"Exception: An error occurred enumerating the WMI query results to get the disk partitions."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        FakeWmiScenario wmi(directory, c.scenario);
+        SetWindowsVersion(c.version);
+        ProgramRun run(directory, L"/s");
+        EXPECT_EQ(run.WaitForExit(), c.code);
+        EXPECT_NE(Log().find(LogBytes({c.lastEntry}).substr(2)), std::string::npos);
+        EXPECT_EQ(Log().substr(Log().size() - LogBytes({c.lastEntry}).size() + 2), LogBytes({c.lastEntry}).substr(2));
+    }
+}
+
+TEST_F(SystemTest, InstallerFailureLeavesThePackageAndEndsWithItsCode) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"exit:7");
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"The DOS image file appears to be invalid.", 90000));
+    EXPECT_EQ(run.Read().detail, L"");
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 7u);
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_TRUE(FileExists(File(name)));
+    const std::string tail = LogBytes({L"The DOS image file appears to be invalid.",
+                                       L"Exception: The DOS image file appears to be invalid."})
+                                 .substr(2);
+    EXPECT_EQ(Log().substr(Log().size() - tail.size()), tail);
+}
