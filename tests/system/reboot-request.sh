@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# "/s /r" after a successful run requests the reboot as ExitWindowsEx(EWX_REBOOT, 0), seen in Wine's
+# relay trace, counts down in the log first, and the run ends with 0.
+# Usage: reboot-request.sh WINE-LOADER PREFIX TARNWICK.EXE FAKEWMI.DLL
+set -u
+wine=$1 prefix=$2 exe=$3 fakewmi=$4
+export WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree=;mshtml="
+work=$(mktemp -d)
+locator='HKLM\Software\Classes\CLSID\{4590F811-1D3A-11D0-891F-00AA004B2E24}\InprocServer32'
+winreg() { WINEDEBUG=-all "$wine" reg "$@" >/dev/null 2>&1; }
+original=$(WINEDEBUG=-all "$wine" reg query "$locator" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+cleanup() {
+  winreg add "$locator" /ve /d "$original" /f
+  winreg delete 'HKCU\Software\Wine\Debug' /v RelayInclude /f
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+cat > "$work/scenario.txt" <<'SCENARIO'
+drive 0 model="ATA VLM3064 50B3D160" firmware="V3D1" pnp="IDE\DiskVLM__V3D1_"
+partition type="Installable File System"
+SCENARIO
+winreg add "$locator" /ve /d "Z:${fakewmi//\//\\}" /f
+winreg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.ExitWindowsEx' /f
+winreg add 'HKCU\Software\Wine\AppDefaults\Tarnwick.exe' /v Version /d win7 /f
+
+cd "$work"
+TARNWICK_FAKE_WMI="Z:${work//\//\\}\\scenario.txt" WINEDEBUG=-all,+relay "$wine" "$exe" /s /r 2>relay.txt
+code=$?
+failed=0
+check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failed=1; fi; }
+check "exit code 0 (was $code)" '[ "$code" -eq 0 ]'
+check "ExitWindowsEx called once with EWX_REBOOT and reason 0" \
+  '[ "$(grep -cE "Call user32\.ExitWindowsEx\(0+2,0+\)" relay.txt)" -eq 1 ]'
+log=$(iconv -f UTF-16 -t UTF-8 VelomarHDDInstallerLog.txt 2>/dev/null | tr -d '\r')
+check "log counts down from 15 to 01" \
+  '[ "$(printf "%s\n" "$log" | grep -c "^Restarting Windows in [0-9][0-9] seconds...$")" -eq 15 ] &&
+   printf "%s\n" "$log" | grep -qx "Restarting Windows in 01 seconds..."'
+check "no package file left" '! ls Setup.exe Setup.ini Unins.exe LoadVF.bin VirtFlpy.bin VelomarHDv.ima 2>/dev/null'
+[ "$failed" -eq 0 ] || { grep -E "ExitWindowsEx" relay.txt | head -5; printf "%s\n" "$log" | tail -5; }
+exit "$failed"
