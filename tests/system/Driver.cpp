@@ -243,6 +243,17 @@ bool ProgramRun::WaitForStatus(const std::wstring& text, DWORD milliseconds) {
     return false;
 }
 
+bool ProgramRun::WaitForOutcome(DWORD milliseconds) {
+    for (DWORD waited = 0; waited < milliseconds; waited += 25) {
+        Observe();
+        if (Read().closeEnabled)
+            return true;
+        if (WaitForSingleObject(m_process, 25) == WAIT_OBJECT_0)
+            return false;
+    }
+    return false;
+}
+
 void ProgramRun::Press(int id) const {
     HWND dialog = Dialog();
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));

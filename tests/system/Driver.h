@@ -59,6 +59,8 @@ class ProgramRun {
     DialogView Read() const;
     // Polls until the status line equals text; every distinct status line seen on the way is kept.
     bool WaitForStatus(const std::wstring& text, DWORD milliseconds = 60000);
+    // Polls until the dialog offers Close (the outcome is shown) or the program has ended.
+    bool WaitForOutcome(DWORD milliseconds = 120000);
     const std::vector<std::wstring>& StatusLinesSeen() const { return m_statusSeen; }
     bool EverVisible() const { return m_everVisible; }
     void Press(int id) const;
