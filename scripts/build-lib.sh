@@ -34,5 +34,5 @@ configure_and_build() {
 # The product, always 32-bit.
 build_product() {
   mkdir -p "$build"
-  configure_and_build i686 "$build/i686" -DTARNWICK_TESTS=OFF "$@"
+  configure_and_build i686 "$build/i686" -DTARNWICK_TESTS=OFF -DTARNWICK_THREAD_MODEL=win32 "$@"
 }

@@ -3,8 +3,8 @@
 set -euo pipefail
 
 packages=(
-  cmake make
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  cmake make python3
+  g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   xvfb xauth x11-utils imagemagick
