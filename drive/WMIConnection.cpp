@@ -30,7 +30,8 @@ template <typename Interface> class ComRef {
 
 class Bstr {
   public:
-    explicit Bstr(const std::wstring& text) : m_b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    explicit Bstr(const std::wstring& text)
+        : m_b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     ~Bstr() { SysFreeString(m_b); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
@@ -56,10 +57,12 @@ std::wstring ValueToText(Variant& property, const wchar_t* name) {
     if (value.vt == VT_NULL || value.vt == VT_EMPTY)
         return std::wstring();
     if (value.vt == VT_BSTR)
-        return value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal)) : std::wstring();
+        return value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
+                                        : std::wstring();
     Variant text;
     if (VariantChangeType(&text.value, &value, 0, VT_BSTR) != S_OK || text.value.vt != VT_BSTR)
-        throw HDWMIException(std::wstring(L"The value of the WMI property ") + name + L" could not be read as text.");
+        throw HDWMIException(std::wstring(L"The value of the WMI property ") + name +
+                             L" could not be read as text.");
     return text.value.bstrVal != nullptr ? std::wstring(text.value.bstrVal, SysStringLen(text.value.bstrVal))
                                          : std::wstring();
 }
@@ -84,7 +87,8 @@ int WalkDrivePositions(WMIConnection& connection, const QueryMessages& messages,
         const Bstr query(L"Select * from Win32_DiskDrive Where DeviceID = '\\\\\\\\.\\\\PhysicalDrive" +
                          std::to_wstring(position) + L"'");
         ComRef<IEnumWbemClassObject> drives;
-        if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &drives) != 0 ||
+        if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &drives) !=
+                0 ||
             drives.get() == nullptr)
             throw HDWMIException(messages.execution);
         if (drives->Reset() != 0)
@@ -131,8 +135,8 @@ bool WMIConnection::Open() {
         CoUninitialize();
         return false;
     }
-    if (FAILED(CoSetProxyBlanket(Services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
-                                 RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
+    if (FAILED(CoSetProxyBlanket(Services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                 RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
         Services->Release();
         Services = nullptr;
         Locator->Release();
@@ -200,7 +204,8 @@ bool QueryDisk0IsGPT(WMIConnection& connection) {
     const Bstr language(L"WQL");
     const Bstr query(L"Select * from Win32_DiskPartition Where DiskIndex = '0'");
     ComRef<IEnumWbemClassObject> partitions;
-    if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &partitions) != 0 ||
+    if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &partitions) !=
+            0 ||
         partitions.get() == nullptr)
         throw HDWMIException(L"An error occurred executing the WMI query to get the disk partitions.");
     if (partitions->Reset() != 0)
@@ -208,9 +213,10 @@ bool QueryDisk0IsGPT(WMIConnection& connection) {
     ComRef<IWbemClassObject> partition;
     ULONG returned = 0;
     if (partitions->Next(WBEM_INFINITE, 1, &partition, &returned) != 0 || partition.get() == nullptr)
-        throw HDWMIException(L"An error occurred enumerating the WMI query results to get the disk partitions.");
-    const std::wstring type =
-        ReadTextProperty(partition.get(), L"Type", L"An error occurred getting the drive partition type from WMI.");
+        throw HDWMIException(
+            L"An error occurred enumerating the WMI query results to get the disk partitions.");
+    const std::wstring type = ReadTextProperty(
+        partition.get(), L"Type", L"An error occurred getting the drive partition type from WMI.");
     return type.find(L"GPT:") != std::wstring::npos;
 }
 

@@ -6,14 +6,18 @@ namespace {
 Application* g_application = nullptr;
 }
 
-Application::Application() { g_application = this; }
+Application::Application() {
+    g_application = this;
+}
 
 Application::~Application() {
     if (g_application == this)
         g_application = nullptr;
 }
 
-Application* GetApplication() { return g_application; }
+Application* GetApplication() {
+    return g_application;
+}
 
 void Application::ParseArguments(int argc, wchar_t* const* argv, CommandLineInfo& info) {
     for (int i = 1; i < argc; ++i) {

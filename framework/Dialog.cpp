@@ -7,7 +7,9 @@ INT_PTR Dialog::DoModal() {
                            reinterpret_cast<LPARAM>(this));
 }
 
-void Dialog::EndDialog(INT_PTR result) { ::EndDialog(m_hWnd, result); }
+void Dialog::EndDialog(INT_PTR result) {
+    ::EndDialog(m_hWnd, result);
+}
 
 const DialogMessageEntry* Dialog::GetMessageTable(size_t& count) const {
     count = 0;
@@ -19,7 +21,8 @@ BOOL Dialog::OnInitDialog() {
     GetWindowRect(m_hWnd, &rect);
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     SetWindowPos(m_hWnd, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     return TRUE;
 }
 

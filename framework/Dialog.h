@@ -16,8 +16,10 @@ struct DialogMessageEntry {
     DialogHandler handler;
 };
 
-#define DIALOG_MESSAGE(message, handler) {message, 0, static_cast<DialogHandler>(handler)}
-#define DIALOG_COMMAND(id, handler) {WM_COMMAND, id, static_cast<DialogHandler>(handler)}
+#define DIALOG_MESSAGE(message, handler)                                                                     \
+    { message, 0, static_cast<DialogHandler>(handler) }
+#define DIALOG_COMMAND(id, handler)                                                                          \
+    { WM_COMMAND, id, static_cast<DialogHandler>(handler) }
 
 class Dialog {
   public:

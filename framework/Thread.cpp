@@ -19,7 +19,8 @@ bool Thread::CreateThread() {
     m_hReady = ready;
     unsigned threadId = 0;
     // Suspended until the object knows its thread: once running, the thread may end and delete it.
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Start, this, CREATE_SUSPENDED, &threadId));
+    HANDLE thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Start, this, CREATE_SUSPENDED, &threadId));
     if (thread == nullptr) {
         const DWORD error = GetLastError();
         CloseHandle(ready);

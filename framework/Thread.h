@@ -13,7 +13,8 @@ struct ThreadMessageEntry {
     ThreadHandler handler;
 };
 
-#define THREAD_MESSAGE(message, handler) {message, static_cast<ThreadHandler>(handler)}
+#define THREAD_MESSAGE(message, handler)                                                                     \
+    { message, static_cast<ThreadHandler>(handler) }
 
 class Thread {
   public:

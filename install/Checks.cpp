@@ -18,8 +18,8 @@ OSVERSIONINFOW ReadWindowsVersion() {
 bool CheckAdminCredentials(SetupThread&) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
-                                  0, 0, &administrators))
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                  0, 0, 0, 0, &administrators))
         return false;
     BOOL isMember = FALSE;
     const bool answer = CurrentPlatform().IsTokenMember(administrators, &isMember) && isMember;

@@ -5,19 +5,33 @@ Platform g_win32;
 Platform* g_current = &g_win32;
 } // namespace
 
-Platform& CurrentPlatform() { return *g_current; }
+Platform& CurrentPlatform() {
+    return *g_current;
+}
 
-void SetCurrentPlatform(Platform* platform) { g_current = platform != nullptr ? platform : &g_win32; }
+void SetCurrentPlatform(Platform* platform) {
+    g_current = platform != nullptr ? platform : &g_win32;
+}
 
-void Platform::Pause(DWORD milliseconds) { ::Sleep(milliseconds); }
+void Platform::Pause(DWORD milliseconds) {
+    ::Sleep(milliseconds);
+}
 
-DWORD Platform::ReadCurrentDirectory(DWORD size, wchar_t* buffer) { return ::GetCurrentDirectoryW(size, buffer); }
+DWORD Platform::ReadCurrentDirectory(DWORD size, wchar_t* buffer) {
+    return ::GetCurrentDirectoryW(size, buffer);
+}
 
-BOOL Platform::ReadVersion(OSVERSIONINFOW* info) { return ::GetVersionExW(info); }
+BOOL Platform::ReadVersion(OSVERSIONINFOW* info) {
+    return ::GetVersionExW(info);
+}
 
-BOOL Platform::IsTokenMember(PSID group, BOOL* isMember) { return ::CheckTokenMembership(nullptr, group, isMember); }
+BOOL Platform::IsTokenMember(PSID group, BOOL* isMember) {
+    return ::CheckTokenMembership(nullptr, group, isMember);
+}
 
-BOOL Platform::ReadPowerStatus(SYSTEM_POWER_STATUS* status) { return ::GetSystemPowerStatus(status); }
+BOOL Platform::ReadPowerStatus(SYSTEM_POWER_STATUS* status) {
+    return ::GetSystemPowerStatus(status);
+}
 
 HRESULT Platform::CreateLocator(IWbemLocator** locator) {
     return ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
@@ -37,7 +51,9 @@ DWORD Platform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) {
     return ::GetLastError();
 }
 
-BOOL Platform::RequestReboot(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+BOOL Platform::RequestReboot(UINT flags, DWORD reason) {
+    return ::ExitWindowsEx(flags, reason);
+}
 
 int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
     return ::MessageBoxW(nullptr, text, caption, type);

@@ -11,9 +11,13 @@
 #include "package/RunSetup.h"
 #include "ui/Restart.h"
 
-SetupThread::SetupThread() { OpenLog(); }
+SetupThread::SetupThread() {
+    OpenLog();
+}
 
-SetupThread::~SetupThread() { CloseLog(); }
+SetupThread::~SetupThread() {
+    CloseLog();
+}
 
 const ThreadMessageEntry* SetupThread::GetMessageTable(size_t& count) const {
     static const ThreadMessageEntry table[] = {
@@ -29,8 +33,8 @@ void SetupThread::OpenLog() {
     m_bLogOpen = FALSE;
     const std::wstring path = CombinePath(GetWorkingDirectory(), LogFileName);
     DeleteFileW(path.c_str());
-    m_logFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_logFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_logFile == INVALID_HANDLE_VALUE)
         return;
     static const BYTE byteOrderMark[] = {0xFF, 0xFE};
@@ -85,13 +89,18 @@ void SetupThread::PostLine(UINT message, std::wstring text) {
     WriteLog(std::move(text));
 }
 
-void SetupThread::PostStatus(std::wstring text) { PostLine(WM_SETUP_STATUS, std::move(text)); }
+void SetupThread::PostStatus(std::wstring text) {
+    PostLine(WM_SETUP_STATUS, std::move(text));
+}
 
-void SetupThread::PostDetail(std::wstring text) { PostLine(WM_SETUP_DETAIL, std::move(text)); }
+void SetupThread::PostDetail(std::wstring text) {
+    PostLine(WM_SETUP_DETAIL, std::move(text));
+}
 
 void SetupThread::ReportError(std::wstring message, int32_t code, BYTE isError) {
     auto* record = new SetupException(message, code, isError);
-    if (m_hDialog == nullptr || !PostMessageW(m_hDialog, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(record)))
+    if (m_hDialog == nullptr ||
+        !PostMessageW(m_hDialog, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(record)))
         delete record;
     WriteLog(L"Exception: " + message);
 }

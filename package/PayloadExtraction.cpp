@@ -14,7 +14,9 @@ const PayloadFile PayloadCatalogue[PayloadFileCount] = {
 namespace {
 constexpr int32_t ExtractFailed = ERROR_INVALID_HANDLE; // 6
 
-[[noreturn]] void Fail(const wchar_t* message) { throw SetupException(message, ExtractFailed, 1); }
+[[noreturn]] void Fail(const wchar_t* message) {
+    throw SetupException(message, ExtractFailed, 1);
+}
 
 struct ResourceBytes {
     const void* data;

@@ -52,8 +52,8 @@ void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arg
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessW(program.c_str(), buffer, nullptr, nullptr, FALSE, CREATE_DEFAULT_ERROR_MODE,
-                                        nullptr, nullptr, &startup, &process);
+    const BOOL started = CreateProcessW(program.c_str(), buffer, nullptr, nullptr, FALSE,
+                                        CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &process);
     const DWORD startError = GetLastError();
     if (releaseWhenStarted != INVALID_HANDLE_VALUE)
         CloseHandle(releaseWhenStarted);
@@ -92,14 +92,16 @@ void RunSetup(SetupThread& thread) {
     thread.WriteLog(L"executing: " + path + L" " + arguments);
 
     DWORD windowsError = 0, exitCode = 0;
-    ExecuteProcess(SetupTimeLimitSeconds, path, arguments, &windowsError, &exitCode, thread.TakeInstallerHold());
+    ExecuteProcess(SetupTimeLimitSeconds, path, arguments, &windowsError, &exitCode,
+                   thread.TakeInstallerHold());
     CurrentPlatform().Pause(SetupSettlePause);
 
     if (exitCode != 0)
         throw SetupException(SetupExitCodeText(exitCode), static_cast<int32_t>(exitCode), 0);
     if (windowsError != 0) {
         wchar_t message[128];
-        swprintf(message, 128, L"An Windows error occurred running the hard drive upgrade utility. Error = %u",
+        swprintf(message, 128,
+                 L"An Windows error occurred running the hard drive upgrade utility. Error = %u",
                  static_cast<unsigned>(windowsError));
         throw SetupException(message, static_cast<int32_t>(windowsError), 1);
     }

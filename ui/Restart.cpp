@@ -44,9 +44,13 @@ void RequestReboot() {
 }
 } // namespace
 
-void EnableShutdownPrivilege() { AdjustShutdownPrivilege(SE_PRIVILEGE_ENABLED); }
+void EnableShutdownPrivilege() {
+    AdjustShutdownPrivilege(SE_PRIVILEGE_ENABLED);
+}
 
-void DisableShutdownPrivilege() { AdjustShutdownPrivilege(0); }
+void DisableShutdownPrivilege() {
+    AdjustShutdownPrivilege(0);
+}
 
 void RestartWithCountdown(TarnwickDlg& dialog) {
     dialog.m_bRestarting = TRUE;

@@ -15,7 +15,8 @@
 SetupThread* g_pSetupThread = nullptr;
 
 TarnwickDlg::TarnwickDlg()
-    : Dialog(IDD_TARNWICK_DIALOG), m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
+    : Dialog(IDD_TARNWICK_DIALOG),
+      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
 const DialogMessageEntry* TarnwickDlg::GetMessageTable(size_t& count) const {
     static const DialogMessageEntry table[] = {
@@ -40,9 +41,13 @@ void TarnwickDlg::ParseCommandLine(CommandLine& commandLine) {
         application->ParseCommandLine(commandLine);
 }
 
-SetupThread* TarnwickDlg::NewWorker() { return new SetupThread; }
+SetupThread* TarnwickDlg::NewWorker() {
+    return new SetupThread;
+}
 
-bool TarnwickDlg::StartWorker(SetupThread& worker) { return worker.CreateThread(); }
+bool TarnwickDlg::StartWorker(SetupThread& worker) {
+    return worker.CreateThread();
+}
 
 BOOL TarnwickDlg::OnInitDialog() {
     Dialog::OnInitDialog();
@@ -97,7 +102,9 @@ INT_PTR TarnwickDlg::OnWindowPosChanging(WPARAM, LPARAM lParam) {
     return FALSE;
 }
 
-INT_PTR TarnwickDlg::OnQueryDragIcon(WPARAM, LPARAM) { return reinterpret_cast<INT_PTR>(m_hIcon); }
+INT_PTR TarnwickDlg::OnQueryDragIcon(WPARAM, LPARAM) {
+    return reinterpret_cast<INT_PTR>(m_hIcon);
+}
 
 INT_PTR TarnwickDlg::OnStatusText(WPARAM, LPARAM lParam) {
     std::unique_ptr<std::wstring> line(reinterpret_cast<std::wstring*>(lParam));
@@ -184,4 +191,6 @@ void TarnwickDlg::ShowHint(const wchar_t* text) {
     SetDlgItemText(IDC_HINT_TEXT, text);
 }
 
-void TarnwickDlg::EnableButton(int id, BOOL enable) { EnableWindow(GetDlgItem(id), enable); }
+void TarnwickDlg::EnableButton(int id, BOOL enable) {
+    EnableWindow(GetDlgItem(id), enable);
+}

@@ -9,7 +9,8 @@ const wchar_t* const DialogTitle = L"Velomar HD Firmware Update";
 
 void SetDefaultValue(HKEY root, const wchar_t* key, const std::wstring& value) {
     HKEY handle;
-    if (RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) ==
+        ERROR_SUCCESS) {
         RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(handle);
@@ -68,8 +69,9 @@ std::wstring Env(const wchar_t* name) {
 
 std::string ReadBytes(const std::wstring& path) {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return bytes;
     char buffer[65536];
@@ -80,7 +82,9 @@ std::string ReadBytes(const std::wstring& path) {
     return bytes;
 }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string LogBytes(const std::vector<std::wstring>& entries) {
     std::string bytes = "\xFF\xFE";
@@ -93,8 +97,8 @@ std::string LogBytes(const std::vector<std::wstring>& entries) {
 
 void SetWindowsVersion(const wchar_t* version) {
     HKEY handle;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Tarnwick.exe", 0, nullptr, 0, KEY_SET_VALUE,
-                        nullptr, &handle, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Tarnwick.exe", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &handle, nullptr) == ERROR_SUCCESS) {
         RegSetValueExW(handle, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
                        static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
         RegCloseKey(handle);
@@ -163,13 +167,13 @@ ProgramRun::ProgramRun(const std::wstring& directory, const std::wstring& argume
         HANDLE token = nullptr, restrictedToken = nullptr;
         SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
         PSID administrators = nullptr;
-        AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                 0, &administrators);
+        AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                 0, 0, 0, 0, &administrators);
         SID_AND_ATTRIBUTES deny = {administrators, 0};
         if (OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token) &&
             CreateRestrictedToken(token, 0, 1, &deny, 0, nullptr, 0, nullptr, &restrictedToken))
-            started = CreateProcessAsUserW(restrictedToken, program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                           nullptr, directory.c_str(), &startup, &process);
+            started = CreateProcessAsUserW(restrictedToken, program.c_str(), &commandLine[0], nullptr,
+                                           nullptr, FALSE, 0, nullptr, directory.c_str(), &startup, &process);
         if (restrictedToken != nullptr)
             CloseHandle(restrictedToken);
         if (token != nullptr)
@@ -256,10 +260,13 @@ bool ProgramRun::WaitForOutcome(DWORD milliseconds) {
 
 void ProgramRun::Press(int id) const {
     HWND dialog = Dialog();
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-void ProgramRun::PressEscape() const { PostMessageW(Dialog(), WM_KEYDOWN, VK_ESCAPE, 0); }
+void ProgramRun::PressEscape() const {
+    PostMessageW(Dialog(), WM_KEYDOWN, VK_ESCAPE, 0);
+}
 
 DWORD ProgramRun::WaitForExit(DWORD milliseconds) {
     for (DWORD waited = 0; waited < milliseconds; waited += 25) {

@@ -8,8 +8,8 @@ namespace {
 using Lines = std::vector<std::wstring>;
 
 const wchar_t* const LogName = L"VelomarHDDInstallerLog.txt";
-const wchar_t* const PackageFiles[] = {L"Setup.exe", L"Setup.ini", L"Unins.exe", L"LoadVF.bin", L"VirtFlpy.bin",
-                                       L"VelomarHDv.ima"};
+const wchar_t* const PackageFiles[] = {L"Setup.exe",  L"Setup.ini",    L"Unins.exe",
+                                       L"LoadVF.bin", L"VirtFlpy.bin", L"VelomarHDv.ima"};
 const char* const SupportedBehindUnsupported =
     "drive 0 model=\"Other Disk 500\" firmware=\"1.0\" pnp=\"IDE\\\\DiskOther__1.0_\"\n"
     "drive 1 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" pnp=\"IDE\\\\DiskVLM__V3D1_\"\n"
@@ -30,17 +30,14 @@ Lines ChecksUpToDrive(const wchar_t* version) {
 
 Lines SuccessfulLog(const std::wstring& directory) {
     Lines log = ChecksUpToDrive(L"6.1");
-    log.insert(log.end(), {L"Checking drive position 0 with model number = 'Other Disk 500'",
-                           L"Checking drive position 1 with model number = 'ATA VLM3064 50B3D160'",
-                           L"A supported drive was found. Model number = 'VLM306450B3D160'",
-                           L"Extracting the installation...",
-                           L"Cleaning working directory",
-                           L"Deleting existing files",
-                           L"Extracting installation files",
-                           L"Running the Velomar HD upgrade utility...",
-                           L"executing: " + directory + L"\\Setup.exe -s",
-                           L"Update executed successfully.",
-                           L"Deleting existing files"});
+    log.insert(log.end(),
+               {L"Checking drive position 0 with model number = 'Other Disk 500'",
+                L"Checking drive position 1 with model number = 'ATA VLM3064 50B3D160'",
+                L"A supported drive was found. Model number = 'VLM306450B3D160'",
+                L"Extracting the installation...", L"Cleaning working directory", L"Deleting existing files",
+                L"Extracting installation files", L"Running the Velomar HD upgrade utility...",
+                L"executing: " + directory + L"\\Setup.exe -s", L"Update executed successfully.",
+                L"Deleting existing files"});
     return log;
 }
 
@@ -75,8 +72,9 @@ TEST_F(SystemTest, WineWmiVisibleRunShowsEveryLineAndEndsWith104OnClose) {
     ASSERT_NE(run.WaitForDialog(), nullptr);
     ASSERT_TRUE(run.WaitForStatus(L"This hard disk model is not supported. Model = WineDiskDrive"));
     EXPECT_EQ(run.StatusLinesSeen(),
-              (Lines{L"[ status text... ]", L"Checking for administrator credentials...", L"Checking Windows version...",
-                     L"Checking system power status...", L"Checking hard drive model...",
+              (Lines{L"[ status text... ]", L"Checking for administrator credentials...",
+                     L"Checking Windows version...", L"Checking system power status...",
+                     L"Checking hard drive model...",
                      L"This hard disk model is not supported. Model = WineDiskDrive"}));
     const DialogView view = run.Read();
     EXPECT_TRUE(view.visible);
@@ -99,8 +97,10 @@ TEST_F(SystemTest, SilentRunShowsNoWindowAndWritesTheSameLog) {
     ASSERT_TRUE(run.Started());
     EXPECT_EQ(run.WaitForExit(), 104u);
     EXPECT_FALSE(run.EverVisible());
-    EXPECT_NE(Log().find(LogBytes({L"Exception: This hard disk model is not supported. Model = WineDiskDrive"}).substr(2)),
-              std::string::npos);
+    EXPECT_NE(
+        Log().find(
+            LogBytes({L"Exception: This hard disk model is not supported. Model = WineDiskDrive"}).substr(2)),
+        std::string::npos);
 }
 
 TEST_F(SystemTest, EscapeWhileRunningEndsWith2) {
@@ -116,7 +116,8 @@ TEST_F(SystemTest, WindowsNt4EndsWith101AndItsExactLog) {
     EXPECT_EQ(run.WaitForExit(), 101u);
     EXPECT_EQ(Log(), LogBytes({L"Logfile opened", L"Checking for administrator credentials...",
                                L"Admin credentials were found", L"Checking Windows version...",
-                               L"Current Windows version = 4.0", L"Exception: Windows 2000 or later was not found."}));
+                               L"Current Windows version = 4.0",
+                               L"Exception: Windows 2000 or later was not found."}));
 }
 
 TEST_F(SystemTest, UserWithoutAdministratorRightsEndsWith100) {
@@ -151,11 +152,12 @@ TEST_F(SystemTest, VisibleSuccessThenOkCountsDownAndEndsWith1) {
     EXPECT_EQ(view.detail, L"You need to reboot for this update to take effect.");
     EXPECT_EQ(view.hint, L"Press \"OK\" to reboot now or \"Close\" to exit.");
     EXPECT_TRUE(view.okEnabled && view.closeEnabled && view.hintVisible);
-    EXPECT_EQ(run.StatusLinesSeen(),
-              (Lines{L"[ status text... ]", L"Checking for administrator credentials...", L"Checking Windows version...",
-                     L"Checking system power status...", L"Checking hard drive model...",
-                     L"Extracting the installation...", L"Running the Velomar HD upgrade utility...",
-                     L"The installation completed successfully."}));
+    EXPECT_EQ(
+        run.StatusLinesSeen(),
+        (Lines{L"[ status text... ]", L"Checking for administrator credentials...",
+               L"Checking Windows version...", L"Checking system power status...",
+               L"Checking hard drive model...", L"Extracting the installation...",
+               L"Running the Velomar HD upgrade utility...", L"The installation completed successfully."}));
     run.Press(IDOK);
     ASSERT_TRUE(run.WaitForStatus(L"Restarting Windows...", 5000));
     view = run.Read();
@@ -166,7 +168,8 @@ TEST_F(SystemTest, VisibleSuccessThenOkCountsDownAndEndsWith1) {
 }
 
 TEST_F(SystemTest, VisibleSuccessThenCloseEndsWith3010) {
-    FakeWmiScenario wmi(directory, "drive 0 model=\"VLM2016\" firmware=null pnp=\"P\"\npartition type=\"IFS\"\n");
+    FakeWmiScenario wmi(directory,
+                        "drive 0 model=\"VLM2016\" firmware=null pnp=\"P\"\npartition type=\"IFS\"\n");
     ProgramRun run(directory, L"");
     ASSERT_TRUE(run.WaitForStatus(L"The installation completed successfully.", 90000));
     run.Press(IDCLOSE);
@@ -190,7 +193,8 @@ TEST_F(SystemTest, SilentRestartCountsDownInTheLogRequestsTheRebootAndEndsWith0)
 TEST_F(SystemTest, GptDiskOnWindows7EndsWith101AndTheReadMeHint) {
     FakeWmiScenario wmi(directory, "drive 0 model=\"VLM2016\"\npartition type=\"GPT: Basic Data\"\n");
     ProgramRun run(directory, L"");
-    ASSERT_TRUE(run.WaitForStatus(L"Windows is using an EFI boot loader, we can't deploy this update.", 30000));
+    ASSERT_TRUE(
+        run.WaitForStatus(L"Windows is using an EFI boot loader, we can't deploy this update.", 30000));
     for (int i = 0; i < 100 && run.Read().detail.empty(); ++i)
         Sleep(20);
     const DialogView view = run.Read();
@@ -211,7 +215,8 @@ TEST_F(SystemTest, WmiFailuresAndMissingValuesEndWithTheirCodes) {
         {"drive 0 model=\"VLM2016\"\nfail ExecQuery 1 0x80041017\n", L"vista", 103,
          L"Exception: An error occurred while checking the hard drive model. "
          L"An error occurred executing the WMI query to get the drive model."},
-        {"partition type=\"IFS\"\n", L"win7", 104, L"Exception: This hard disk model is not supported. Model = "},
+        {"partition type=\"IFS\"\n", L"win7", 104,
+         L"Exception: This hard disk model is not supported. Model = "},
         {"drive 0 model=null pnp=\"P\"\npartition type=\"IFS\"\n", L"win7", 104,
          L"Exception: This hard disk model is not supported. Model = "},
         {"drive 0 model=\"VLM2016\"\n", L"win7", 101,
@@ -224,7 +229,8 @@ TEST_F(SystemTest, WmiFailuresAndMissingValuesEndWithTheirCodes) {
         ProgramRun run(directory, L"/s");
         EXPECT_EQ(run.WaitForExit(), c.code);
         EXPECT_NE(Log().find(LogBytes({c.lastEntry}).substr(2)), std::string::npos);
-        EXPECT_EQ(Log().substr(Log().size() - LogBytes({c.lastEntry}).size() + 2), LogBytes({c.lastEntry}).substr(2));
+        EXPECT_EQ(Log().substr(Log().size() - LogBytes({c.lastEntry}).size() + 2),
+                  LogBytes({c.lastEntry}).substr(2));
     }
 }
 

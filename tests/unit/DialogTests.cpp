@@ -35,7 +35,8 @@ BOOL IdleWorker::s_silent = -1, IdleWorker::s_reboot = -1;
 class TestDialog : public TarnwickDlg {
   public:
     explicit TestDialog(Lines arguments, bool failStart = false)
-        : m_arguments(std::move(arguments)), m_failStart(failStart), m_ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+        : m_arguments(std::move(arguments)), m_failStart(failStart),
+          m_ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~TestDialog() override { CloseHandle(m_ready); }
     HWND WaitForWindow() {
         WaitForSingleObject(m_ready, 10000);
@@ -92,11 +93,13 @@ DialogState Read(HWND dialog) {
 }
 
 void Click(HWND dialog, int id) {
-    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
 void Fail(HWND dialog, int32_t code, BYTE isError, const wchar_t* text) {
-    SendMessageW(dialog, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(new SetupException(text, code, isError)));
+    SendMessageW(dialog, WM_SETUP_FAILED, 0,
+                 reinterpret_cast<LPARAM>(new SetupException(text, code, isError)));
 }
 
 // Runs the dialog modally on this thread while script drives it from another; returns the result.
@@ -138,7 +141,8 @@ TEST_F(DialogTest, StartsTheWorkerWithItsWindowAndTheSwitches) {
         EXPECT_EQ(IdleWorker::s_startWindow, window);
         EXPECT_EQ(IdleWorker::s_reboot, 1);
         EXPECT_EQ(IdleWorker::s_silent, 0);
-        EXPECT_EQ(SendMessageW(window, WM_QUERYDRAGICON, 0, 0), SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+        EXPECT_EQ(SendMessageW(window, WM_QUERYDRAGICON, 0, 0),
+                  SendMessageW(window, WM_GETICON, ICON_BIG, 0));
         PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0); // Esc while the installation runs
     });
     EXPECT_EQ(result, IDCANCEL);
@@ -198,10 +202,13 @@ TEST_F(DialogTest, OkCountsDownOnceEndsWith1AndRequestsTheReboot) {
     Lines countdown;
     bool okAgainTried = false;
     platform.onPause = [&](DWORD) {
-        const DialogState state{Text(window, IDC_STATUS_TEXT), Text(window, IDC_DETAIL_TEXT), L"",
+        const DialogState state{Text(window, IDC_STATUS_TEXT),
+                                Text(window, IDC_DETAIL_TEXT),
+                                L"",
                                 IsWindowVisible(GetDlgItem(window, IDC_HINT_TEXT)) != FALSE,
                                 IsWindowEnabled(GetDlgItem(window, IDOK)) != FALSE,
-                                IsWindowEnabled(GetDlgItem(window, IDCLOSE)) != FALSE, true};
+                                IsWindowEnabled(GetDlgItem(window, IDCLOSE)) != FALSE,
+                                true};
         EXPECT_EQ(state.status, L"Restarting Windows...");
         EXPECT_FALSE(state.okEnabled || state.closeEnabled || state.hintVisible);
         countdown.push_back(state.detail);
@@ -240,7 +247,8 @@ TEST_F(DialogTest, SilentRunNeverShowsAndEndsWithTheOutcome) {
     }
     {
         TestDialog dialog({L"/s"});
-        EXPECT_EQ(RunDialog(dialog, [](HWND window) { SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0); }), 3010);
+        EXPECT_EQ(RunDialog(dialog, [](HWND window) { SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0); }),
+                  3010);
     }
     EXPECT_TRUE(platform.Pauses().empty());
 }

@@ -119,7 +119,8 @@ TEST_F(WmiTest, EveryQueryFailureHasItsText) {
          L"An error occurred executing the WMI query to get the drive model."},
         {L"fail Reset 1 0x80041001", QueryDriveModels,
          L"An error occurred enumerating the WMI query results to get the drive model."},
-        {L"fail Get:Model 1 0x80041002", QueryDriveModels, L"An error occurred getting the drive model from WMI."},
+        {L"fail Get:Model 1 0x80041002", QueryDriveModels,
+         L"An error occurred getting the drive model from WMI."},
         {L"fail ExecQuery 1 1", QueryDriveModels,
          L"An error occurred executing the WMI query to get the drive model."},
         {L"fail ExecQuery 2 0x80041017", QueryDriveFirmwareRevisions,
@@ -218,7 +219,11 @@ TEST(SupportedModelList, HoldsTwelveGroupsOfFullNumbersEachFollowedByItsFamilyPr
             EXPECT_TRUE((c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9'));
         if (entry.size() == 15) {
             // prefix, 2 digits, letter, digit, letter, 3 digits
-            const std::wstring shape = L"dd" L"L" L"d" L"L" L"ddd";
+            const std::wstring shape = L"dd"
+                                       L"L"
+                                       L"d"
+                                       L"L"
+                                       L"ddd";
             for (size_t k = 0; k < shape.size(); ++k)
                 EXPECT_TRUE(shape[k] == L'd' ? iswdigit(entry[7 + k]) : iswupper(entry[7 + k]));
             EXPECT_TRUE(full.insert(entry).second);
@@ -279,10 +284,11 @@ TEST_F(DriveStepTest, SupportedDriveBehindAnUnsupportedOneIsFound) {
     EXPECT_TRUE(Check(L"drive 0 model=\"Other Disk 500\" pnp=\"P0\"\n"
                       L"drive 1 model=\"Velomar VLM306450B3D160\" firmware=\"F1\" pnp=\"P1\"\n"));
     EXPECT_EQ(posted, (Lines{L"D A supported drive was found. Model number = 'VelomarVLM306450B3D160'"}));
-    EXPECT_EQ(log, LogBytes({L"Logfile opened", L"Checking drive position 0 with model number = 'Other Disk 500'",
-                             L"Checking drive position 1 with model number = 'Velomar VLM306450B3D160'",
-                             L"A supported drive was found. Model number = 'VelomarVLM306450B3D160'",
-                             L"Logfile closed"}));
+    EXPECT_EQ(log,
+              LogBytes({L"Logfile opened", L"Checking drive position 0 with model number = 'Other Disk 500'",
+                        L"Checking drive position 1 with model number = 'Velomar VLM306450B3D160'",
+                        L"A supported drive was found. Model number = 'VelomarVLM306450B3D160'",
+                        L"Logfile closed"}));
     EXPECT_EQ(NormalizedDriveModels[0], L"OtherDisk500");
 }
 
@@ -293,7 +299,8 @@ TEST_F(DriveStepTest, FirstMatchingPositionWinsAndLaterOnesAreNotLogged) {
 }
 
 TEST_F(DriveStepTest, UnsupportedDrivesNameTheLastPositionsModel) {
-    EXPECT_FALSE(Check(L"drive 0 model=\"ATA Disk A\" pnp=\"a\"\ndrive 1 model=\"vlm3064 lower\" pnp=\"b\"\n"));
+    EXPECT_FALSE(
+        Check(L"drive 0 model=\"ATA Disk A\" pnp=\"a\"\ndrive 1 model=\"vlm3064 lower\" pnp=\"b\"\n"));
     EXPECT_EQ(posted, (Lines{L"F 104 0 This hard disk model is not supported. Model = vlm3064lower"}));
     EXPECT_TRUE(LogHas(L"Exception: This hard disk model is not supported. Model = vlm3064lower"));
 }

@@ -17,8 +17,8 @@
 namespace {
 using Lines = std::vector<std::wstring>;
 
-const wchar_t* const Names[] = {L"Setup.exe", L"Setup.ini", L"Unins.exe", L"LoadVF.bin", L"VirtFlpy.bin",
-                                L"VelomarHDv.ima"};
+const wchar_t* const Names[] = {L"Setup.exe",  L"Setup.ini",    L"Unins.exe",
+                                L"LoadVF.bin", L"VirtFlpy.bin", L"VelomarHDv.ima"};
 
 std::string Resource(WORD id) {
     HMODULE module = GetModuleHandleW(nullptr);
@@ -59,7 +59,9 @@ class PackageTest : public ::testing::Test {
         SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
         SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", nullptr);
     }
-    std::string LogAfterOpened() { return ReadBytes(directory.File(LogFileName)).substr(LogBytes({L"Logfile opened"}).size()); }
+    std::string LogAfterOpened() {
+        return ReadBytes(directory.File(LogFileName)).substr(LogBytes({L"Logfile opened"}).size());
+    }
     std::string Record() { return ReadBytes(directory.File(L"record.txt")); }
 
     FakePlatform platform;
@@ -84,8 +86,9 @@ TEST_F(PackageTest, ExtractionWritesTheSixFilesAndHoldsTheInstaller) {
 
     // Nobody can change, replace or delete the installer until it has started.
     const std::wstring setup = directory.File(L"Setup.exe");
-    HANDLE writer = CreateFileW(setup.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE writer =
+        CreateFileW(setup.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(DeleteFileW(setup.c_str()));
     EXPECT_FALSE(MoveFileW(setup.c_str(), directory.File(L"moved.exe").c_str()));
@@ -109,7 +112,8 @@ TEST_F(PackageTest, DirectoryWithTrailingBackslashWritesTheSameFilesWithoutClean
     platform.currentDirectory = directory.Path() + L"\\";
     SetupThread worker;
     const Outcome outcome = RunStep(worker, ExtractInstallationFiles);
-    EXPECT_EQ(outcome.posted, (Lines{L"S Extracting the installation...", L"D Extracting installation files"}));
+    EXPECT_EQ(outcome.posted,
+              (Lines{L"S Extracting the installation...", L"D Extracting installation files"}));
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), Resource(103));
 }
 
@@ -119,7 +123,8 @@ TEST_F(PackageTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
                               CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
     SetupThread worker;
-    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"6 1 Extract file failed, file handle is invalid");
+    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
+              L"6 1 Extract file failed, file handle is invalid");
     CloseHandle(busy);
     worker.ReleaseInstaller();
     EXPECT_TRUE(FileExists(directory.File(L"Setup.exe")));
@@ -151,7 +156,8 @@ TEST_F(PackageTest, InstallerRunsWithDashSInTheWorkingDirectory) {
     SetupThread worker;
     const Outcome outcome = RunStep(worker, RunSetup);
     EXPECT_EQ(outcome.failure, L"");
-    EXPECT_EQ(outcome.posted, (Lines{L"S Running the Velomar HD upgrade utility...", L"D Update executed successfully."}));
+    EXPECT_EQ(outcome.posted,
+              (Lines{L"S Running the Velomar HD upgrade utility...", L"D Update executed successfully."}));
     EXPECT_EQ(LogAfterOpened(), LogBytes({L"Running the Velomar HD upgrade utility...",
                                           L"executing: " + directory.File(L"Setup.exe") + L" -s",
                                           L"Update executed successfully."})
@@ -229,8 +235,9 @@ TEST_F(PackageTest, InstallerPastTheTimeLimitGives258AndIsLeftRunning) {
 }
 
 namespace {
-const wchar_t* const SupportedDrive = L"drive 0 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" pnp=\"IDE\\D\"\n"
-                                      L"partition type=\"Installable File System\"\n";
+const wchar_t* const SupportedDrive =
+    L"drive 0 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" pnp=\"IDE\\D\"\n"
+    L"partition type=\"Installable File System\"\n";
 
 Lines SuccessLines() {
     return {L"S Checking for administrator credentials...",
@@ -307,8 +314,8 @@ TEST_F(PackageTest, SilentRunWithRestartCountsDownInTheLogAndRebootsBeforeSucces
     Lines events = platform.Events();
     Lines tail(events.end() - 20, events.end());
     Lines expectedTail(15, L"Pause 1000");
-    expectedTail.insert(expectedTail.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 0", L"OpenToken 40",
-                                             L"Adjust shutdown 0"});
+    expectedTail.insert(expectedTail.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 0",
+                                             L"OpenToken 40", L"Adjust shutdown 0"});
     EXPECT_EQ(tail, expectedTail);
 }
 
@@ -321,8 +328,10 @@ TEST_F(PackageTest, InstallerFailureKeepsThePackageAndLogsItsTextTwice) {
     const Lines posted = sink.Collect();
     EXPECT_EQ(posted.back(), L"F 3 0 The Setup.ini file is invalid.");
     const std::string log = ReadBytes(directory.File(LogFileName));
-    EXPECT_NE(log.find(LogBytes({L"The Setup.ini file is invalid.", L"Exception: The Setup.ini file is invalid."}).substr(2)),
-              std::string::npos);
+    EXPECT_NE(
+        log.find(LogBytes({L"The Setup.ini file is invalid.", L"Exception: The Setup.ini file is invalid."})
+                     .substr(2)),
+        std::string::npos);
     for (const wchar_t* name : Names)
         EXPECT_TRUE(FileExists(directory.File(name)));
 }
@@ -357,10 +366,10 @@ TEST_F(PackageTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillReq
     platform.adjustError = ERROR_NOT_ALL_ASSIGNED;
     EnableShutdownPrivilege();
     DisableShutdownPrivilege();
-    EXPECT_EQ(platform.Events(), (Lines{L"OpenToken 40", L"Adjust shutdown 2",
-                                        L"MessageBox ERROR: Uanble to adjust token privileges." + box,
-                                        L"OpenToken 40", L"Adjust shutdown 0",
-                                        L"MessageBox ERROR: Uanble to adjust token privileges." + box}));
+    EXPECT_EQ(platform.Events(),
+              (Lines{L"OpenToken 40", L"Adjust shutdown 2",
+                     L"MessageBox ERROR: Uanble to adjust token privileges." + box, L"OpenToken 40",
+                     L"Adjust shutdown 0", L"MessageBox ERROR: Uanble to adjust token privileges." + box}));
 
     FakePlatform noToken;
     noToken.openTokenResult = FALSE;
@@ -372,7 +381,8 @@ TEST_F(PackageTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillReq
     Lines tail(events.end() - 9, events.end());
     const std::wstring unableToOpen = L"MessageBox ERROR: Unable to open process token." + box;
     const std::wstring unableToAdjust = L"MessageBox ERROR: Uanble to adjust token privileges." + box;
-    EXPECT_EQ(tail, (Lines{L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token", unableToAdjust, L"Reboot 2 0",
-                           L"OpenToken 40", unableToOpen, L"Adjust shutdown 0 no-token", unableToAdjust}));
+    EXPECT_EQ(tail, (Lines{L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token", unableToAdjust,
+                           L"Reboot 2 0", L"OpenToken 40", unableToOpen, L"Adjust shutdown 0 no-token",
+                           unableToAdjust}));
     EXPECT_EQ(ApplicationName(), L"tarnwick_unit_tests");
 }

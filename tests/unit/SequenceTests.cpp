@@ -32,7 +32,9 @@ RunResult RunSequence(bool silent = false, bool reboot = false) {
     return run;
 }
 
-Lines LogOf(std::initializer_list<std::wstring> entries) { return Lines(entries); }
+Lines LogOf(std::initializer_list<std::wstring> entries) {
+    return Lines(entries);
+}
 
 class SequenceTest : public ::testing::Test {
   protected:
@@ -64,9 +66,10 @@ TEST_F(SequenceTest, WindowsBefore2000StopsWith101BeforeBootAndPowerChecks) {
     platform.major = 4;
     platform.minor = 0;
     const RunResult run = RunSequence();
-    EXPECT_EQ(run.posted, (Lines{L"S Checking for administrator credentials...", L"D Admin credentials were found",
-                                 L"S Checking Windows version...", L"D Current Windows version = 4.0",
-                                 L"F 101 0 Windows 2000 or later was not found."}));
+    EXPECT_EQ(run.posted,
+              (Lines{L"S Checking for administrator credentials...", L"D Admin credentials were found",
+                     L"S Checking Windows version...", L"D Current Windows version = 4.0",
+                     L"F 101 0 Windows 2000 or later was not found."}));
     EXPECT_TRUE(fakewmi::Calls().empty());
 }
 
@@ -91,8 +94,10 @@ TEST_F(SequenceTest, BootLoaderCheckAppliesFrom61Only) {
         const Lines posted = RunSequence().posted;
         if (c.applies) {
             EXPECT_EQ(posted[5], L"D Windows using EFI boot loader");
-            EXPECT_EQ(posted[6], L"F 101 0 Windows is using an EFI boot loader, we can't deploy this update.");
-            EXPECT_EQ(posted[7], L"D Refer to the ReadMe file for instructions to update the firmware locally.");
+            EXPECT_EQ(posted[6],
+                      L"F 101 0 Windows is using an EFI boot loader, we can't deploy this update.");
+            EXPECT_EQ(posted[7],
+                      L"D Refer to the ReadMe file for instructions to update the firmware locally.");
             EXPECT_EQ(posted.size(), 8u);
         } else {
             EXPECT_EQ(posted[5], L"S Checking system power status...");
@@ -173,7 +178,7 @@ TEST_F(SequenceTest, PostsThatNobodyReceivesAreFreedBySender) {
     EXPECT_EQ(g_liveAllocations, before);
 
     worker.m_hDialog = sink.Window();
-    worker.PostDetail(L"got"); // short enough to need no buffer of its own
+    worker.PostDetail(L"got");                // short enough to need no buffer of its own
     EXPECT_EQ(g_liveAllocations, before + 1); // the copy now belongs to the window
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, sink.Window(), WM_SETUP_DETAIL, WM_SETUP_DETAIL, PM_REMOVE));

@@ -18,23 +18,33 @@ void* operator new(size_t size) {
     ++g_liveAllocations;
     return p;
 }
-void* operator new[](size_t size) { return operator new(size); }
+void* operator new[](size_t size) {
+    return operator new(size);
+}
 void* operator new(size_t size, const std::nothrow_t&) noexcept {
     void* p = std::malloc(size != 0 ? size : 1);
     if (p != nullptr)
         ++g_liveAllocations;
     return p;
 }
-void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
 void operator delete(void* p) noexcept {
     if (p != nullptr) {
         --g_liveAllocations;
         std::free(p);
     }
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p) noexcept {
+    operator delete(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    operator delete(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    operator delete(p);
+}
 
 void FakePlatform::Record(std::wstring event) {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -93,7 +103,9 @@ BOOL FakePlatform::ReadPowerStatus(SYSTEM_POWER_STATUS* status) {
     return TRUE;
 }
 
-HRESULT FakePlatform::CreateLocator(IWbemLocator** locator) { return fakewmi::CreateLocator(locator); }
+HRESULT FakePlatform::CreateLocator(IWbemLocator** locator) {
+    return fakewmi::CreateLocator(locator);
+}
 
 DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     Record(L"Wait " + std::to_wstring(milliseconds));
@@ -165,7 +177,8 @@ MessageSink::MessageSink() {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = className;
     RegisterClassW(&windowClass);
-    m_hwnd = CreateWindowW(className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
+    m_hwnd =
+        CreateWindowW(className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), this);
     SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
@@ -209,8 +222,9 @@ LRESULT CALLBACK MessageSink::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 
 std::string ReadBytes(const std::wstring& path) {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return bytes;
     char buffer[65536];
@@ -229,7 +243,9 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     CloseHandle(file);
 }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string LogBytes(const std::vector<std::wstring>& entries) {
     std::string bytes = "\xFF\xFE";
