@@ -67,34 +67,6 @@ std::wstring Env(const wchar_t* name) {
     return value;
 }
 
-std::string ReadBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
-bool FileExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string LogBytes(const std::vector<std::wstring>& entries) {
-    std::string bytes = "\xFF\xFE";
-    for (const std::wstring& entry : entries) {
-        const std::wstring line = entry + L"\r\n";
-        bytes.append(reinterpret_cast<const char*>(line.data()), line.size() * sizeof(wchar_t));
-    }
-    return bytes;
-}
-
 void SetWindowsVersion(const wchar_t* version) {
     HKEY handle;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Tarnwick.exe", 0, nullptr, 0,
@@ -219,6 +191,8 @@ DialogView ProgramRun::Read() const {
     HWND dialog = Dialog();
     if (dialog == nullptr)
         return view;
+    // Let the dialog finish the message it is handling, unless it is busy counting down.
+    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 200, nullptr);
     view.status = ControlText(dialog, 1002);
     view.detail = ControlText(dialog, 1003);
     view.hint = ControlText(dialog, 1004);
@@ -232,6 +206,10 @@ DialogView ProgramRun::Read() const {
 void ProgramRun::Observe() {
     const DialogView view = Read();
     m_everVisible = m_everVisible || view.visible;
+    // The template's placeholder (or the empty text before it) is no line of the run; whether it is
+    // seen at all depends on timing.
+    if (m_statusSeen.empty() && (view.status.empty() || view.status == L"[ status text... ]"))
+        return;
     if (Dialog() != nullptr && (m_statusSeen.empty() || m_statusSeen.back() != view.status))
         m_statusSeen.push_back(view.status);
 }

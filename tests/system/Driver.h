@@ -2,6 +2,8 @@
 // Drives the real Tarnwick.exe under Wine as a user or a deployment tool would: starts it in a
 // working directory of its own, finds its window, reads its controls, presses its buttons, and
 // collects the exit code, the log and the files it left.
+#include "TestFiles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -10,9 +12,6 @@
 // A Unix path from the test's environment as Wine sees it (Z: is the Unix root).
 std::wstring WindowsPath(const char* unixPath);
 std::wstring Env(const wchar_t* name);
-std::string ReadBytes(const std::wstring& path);
-bool FileExists(const std::wstring& path);
-std::string LogBytes(const std::vector<std::wstring>& entries);
 
 // Sets the Windows version that Wine reports to Tarnwick.exe ("nt40", "winxp", "win7"...).
 void SetWindowsVersion(const wchar_t* version);

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the unit tests: a platform with fakes, a scratch working directory, a window
 // that collects what the worker posts, and file helpers.
+#include "TestFiles.h"
 #include "install/Platform.h"
 
 #include <windows.h>
@@ -85,11 +86,6 @@ class MessageSink {
     std::vector<std::wstring> m_lines;
 };
 
-std::string ReadBytes(const std::wstring& path);
-void WriteBytes(const std::wstring& path, const std::string& bytes);
-bool FileExists(const std::wstring& path);
-// The exact bytes of a log holding these entries.
-std::string LogBytes(const std::vector<std::wstring>& entries);
 std::wstring ModuleDirectory();
 // Loads a fake WMI scenario or fails the test.
 void UseScenario(const std::wstring& text);

@@ -1,0 +1,12 @@
+#pragma once
+// File helpers shared by the unit and the system tests.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+// The exact bytes of an installer log holding these entries.
+std::string LogBytes(const std::vector<std::wstring>& entries);
