@@ -22,16 +22,16 @@
 
 namespace {
 struct Payload {
-    const wchar_t *name;
+    const wchar_t* name;
     WORD id;
-    const void *data;
+    const void* data;
     DWORD size;
 };
 
 std::vector<Payload> FindPayloads() {
     HMODULE module = GetModuleHandleW(nullptr);
     std::vector<Payload> payloads;
-    for (const PayloadFile &file : PayloadCatalogue) {
+    for (const PayloadFile& file : PayloadCatalogue) {
         HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(file.resourceId), MAKEINTRESOURCEW(10));
         HGLOBAL loaded = resource != nullptr ? LoadResource(module, resource) : nullptr;
         if (loaded == nullptr) {
@@ -44,23 +44,23 @@ std::vector<Payload> FindPayloads() {
     return payloads;
 }
 
-std::wstring PathOf(const std::wstring &folder, const Payload &payload) {
+std::wstring PathOf(const std::wstring& folder, const Payload& payload) {
     return folder + L"\\" + payload.name;
 }
 
-unsigned long long TotalBytes(const std::vector<Payload> &payloads) {
+unsigned long long TotalBytes(const std::vector<Payload>& payloads) {
     unsigned long long total = 0;
-    for (const Payload &payload : payloads)
+    for (const Payload& payload : payloads)
         total += payload.size;
     return total;
 }
 
-void Extract(const std::vector<Payload> &payloads, const std::wstring &folder) {
-    for (const Payload &payload : payloads)
+void Extract(const std::vector<Payload>& payloads, const std::wstring& folder) {
+    for (const Payload& payload : payloads)
         ExtractResourceFile(GetModuleHandleW(nullptr), payload.id, PathOf(folder, payload));
 }
 
-bool WriteBytes(const std::wstring &path, const void *data, DWORD size) {
+bool WriteBytes(const std::wstring& path, const void* data, DWORD size) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -70,35 +70,35 @@ bool WriteBytes(const std::wstring &path, const void *data, DWORD size) {
     return CloseHandle(file) && ok;
 }
 
-void Write(const std::vector<Payload> &payloads, const std::wstring &folder) {
-    for (const Payload &payload : payloads)
+void Write(const std::vector<Payload>& payloads, const std::wstring& folder) {
+    for (const Payload& payload : payloads)
         if (!WriteBytes(PathOf(folder, payload), payload.data, payload.size))
             throw SetupException(L"WriteFile failed", GetLastError(), 1);
 }
 
 // The control: a private copy of each file's bytes before writing it.
-void WriteThroughBuffer(const std::vector<Payload> &payloads, const std::wstring &folder) {
-    for (const Payload &payload : payloads) {
-        std::vector<char> buffer(static_cast<const char *>(payload.data),
-                                 static_cast<const char *>(payload.data) + payload.size);
+void WriteThroughBuffer(const std::vector<Payload>& payloads, const std::wstring& folder) {
+    for (const Payload& payload : payloads) {
+        std::vector<char> buffer(static_cast<const char*>(payload.data),
+                                 static_cast<const char*>(payload.data) + payload.size);
         if (!WriteBytes(PathOf(folder, payload), buffer.data(), payload.size))
             throw SetupException(L"WriteFile failed", GetLastError(), 1);
     }
 }
 
-void Copy(const std::vector<Payload> &payloads, const std::wstring &from, const std::wstring &to) {
-    for (const Payload &payload : payloads)
+void Copy(const std::vector<Payload>& payloads, const std::wstring& from, const std::wstring& to) {
+    for (const Payload& payload : payloads)
         if (!CopyFileW(PathOf(from, payload).c_str(), PathOf(to, payload).c_str(), FALSE))
             throw SetupException(L"CopyFileW failed", GetLastError(), 1);
 }
 
-void DeleteAll(const std::vector<Payload> &payloads, const std::wstring &folder) {
-    for (const Payload &payload : payloads)
+void DeleteAll(const std::vector<Payload>& payloads, const std::wstring& folder) {
+    for (const Payload& payload : payloads)
         DeleteFileW(PathOf(folder, payload).c_str());
 }
 
 // The file holds exactly the resource's bytes.
-bool SameBytes(const std::wstring &path, const Payload &payload) {
+bool SameBytes(const std::wstring& path, const Payload& payload) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -111,8 +111,8 @@ bool SameBytes(const std::wstring &path, const Payload &payload) {
     return ok;
 }
 
-bool AllSame(const std::vector<Payload> &payloads, const std::wstring &folder, const char *what) {
-    for (const Payload &payload : payloads)
+bool AllSame(const std::vector<Payload>& payloads, const std::wstring& folder, const char* what) {
+    for (const Payload& payload : payloads)
         if (!SameBytes(PathOf(folder, payload), payload)) {
             std::fprintf(stderr, "%s: %ls does not hold the resource's bytes\n", what, payload.name);
             return false;
@@ -145,7 +145,7 @@ PROCESS_MEMORY_COUNTERS Memory() {
 }
 
 // Child mode: one pass of one method, then the rise of the peak working set and of the pagefile usage.
-int MeasureMemory(const std::wstring &method, const std::wstring &folder, const std::wstring &result) {
+int MeasureMemory(const std::wstring& method, const std::wstring& folder, const std::wstring& result) {
     std::vector<Payload> payloads = FindPayloads();
     PROCESS_MEMORY_COUNTERS before = Memory();
     if (method == L"extract")
@@ -157,7 +157,7 @@ int MeasureMemory(const std::wstring &method, const std::wstring &folder, const 
     PROCESS_MEMORY_COUNTERS after = Memory();
     if (!AllSame(payloads, folder, "memory pass"))
         return 1;
-    FILE *out = _wfopen(result.c_str(), L"w");
+    FILE* out = _wfopen(result.c_str(), L"w");
     if (out == nullptr)
         return 1;
     std::fprintf(out, "%llu %llu %llu %llu\n", static_cast<unsigned long long>(after.PeakWorkingSetSize),
@@ -174,7 +174,7 @@ struct Rise {
     double pagefile;
 };
 
-bool RunMemoryChild(const wchar_t *method, const std::wstring &folder, Rise *rise) {
+bool RunMemoryChild(const wchar_t* method, const std::wstring& folder, Rise* rise) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     const std::wstring result = folder + L"\\memory.txt";
@@ -191,7 +191,7 @@ bool RunMemoryChild(const wchar_t *method, const std::wstring &folder, Rise *ris
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     unsigned long long ws = 0, ws0 = 0, pf = 0, pf0 = 0;
-    FILE *in = _wfopen(result.c_str(), L"r");
+    FILE* in = _wfopen(result.c_str(), L"r");
     bool ok = code == 0 && in != nullptr && std::fscanf(in, "%llu %llu %llu %llu", &ws, &ws0, &pf, &pf0) == 4;
     if (in != nullptr)
         std::fclose(in);
@@ -209,14 +209,14 @@ std::wstring DefaultScratch() {
 }
 } // namespace
 
-int wmain(int argc, wchar_t **argv) {
+int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && std::wstring(argv[1]) == L"--memory")
         return MeasureMemory(argv[2], argv[3], argv[4]);
     const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 5;
     const std::wstring scratch = argc > 2 ? argv[2] : DefaultScratch();
     const std::wstring extracted = scratch + L"\\extracted", written = scratch + L"\\written",
                        copied = scratch + L"\\copied";
-    for (const std::wstring &folder : {scratch, extracted, written, copied})
+    for (const std::wstring& folder : {scratch, extracted, written, copied})
         CreateDirectoryW(folder.c_str(), nullptr);
 
     const std::vector<Payload> payloads = FindPayloads();
@@ -225,7 +225,7 @@ int wmain(int argc, wchar_t **argv) {
     try {
         // Round 0 warms the caches and is not counted; the methods take turns at going first.
         for (int round = 0; round <= rounds; ++round) {
-            for (const std::wstring &folder : {extracted, written, copied})
+            for (const std::wstring& folder : {extracted, written, copied})
                 DeleteAll(payloads, folder);
             double extractTime = 0, writeTime = 0;
             for (int turn = 0; turn < 2; ++turn) {
@@ -250,11 +250,11 @@ int wmain(int argc, wchar_t **argv) {
                 copyTimes.push_back(copyTime);
             }
         }
-    } catch (const SetupException &failure) {
+    } catch (const SetupException& failure) {
         std::fprintf(stderr, "failed: %ls (%d)\n", failure.Message.c_str(), failure.Code);
         return 1;
     }
-    for (const std::wstring &folder : {extracted, written, copied})
+    for (const std::wstring& folder : {extracted, written, copied})
         DeleteAll(payloads, folder);
 
     Rise extract, write, buffer;
@@ -263,7 +263,7 @@ int wmain(int argc, wchar_t **argv) {
         std::fprintf(stderr, "a memory pass failed\n");
         return 1;
     }
-    for (const std::wstring &folder : {extracted, written, copied})
+    for (const std::wstring& folder : {extracted, written, copied})
         RemoveDirectoryW(folder.c_str());
     RemoveDirectoryW(scratch.c_str());
 

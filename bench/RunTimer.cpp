@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-int wmain(int argc, wchar_t **argv) {
+int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_run_timer PROGRAM [ARGUMENTS...]\n");
         return 2;

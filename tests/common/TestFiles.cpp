@@ -15,13 +15,15 @@ std::string ReadBytes(const std::wstring& path) {
     return bytes;
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) {
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return;
+        return false;
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const bool whole = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                       written == bytes.size();
     CloseHandle(file);
+    return whole;
 }
 
 bool FileExists(const std::wstring& path) {

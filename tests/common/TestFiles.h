@@ -6,7 +6,8 @@
 #include <vector>
 
 std::string ReadBytes(const std::wstring& path);
-void WriteBytes(const std::wstring& path, const std::string& bytes);
+// False when the file could not be written whole.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 // The exact bytes of an installer log holding these entries.
 std::string LogBytes(const std::vector<std::wstring>& entries);

@@ -24,18 +24,18 @@ struct State {
     std::wstring logPath;
 };
 
-State &TheState() {
+State& TheState() {
     static State state;
     return state;
 }
 
 std::wstring Lower(std::wstring s) {
-    for (wchar_t &c : s)
+    for (wchar_t& c : s)
         c = static_cast<wchar_t>(towlower(c));
     return s;
 }
 
-void AppendLog(const State &state, const std::wstring &line) {
+void AppendLog(const State& state, const std::wstring& line) {
     if (state.logPath.empty())
         return;
     std::wstring text = line + L"\n";
@@ -54,15 +54,15 @@ void AppendLog(const State &state, const std::wstring &line) {
 }
 
 // Records one call. Returns true, with *injected set, when a fail line of the scenario names this call.
-bool Record(const wchar_t *method, const std::wstring &property, const std::wstring &args,
-            HRESULT *injected) {
-    State &state = TheState();
+bool Record(const wchar_t* method, const std::wstring& property, const std::wstring& args,
+            HRESULT* injected) {
+    State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.calls.push_back({method, args});
     AppendLog(state, method + std::wstring(L"\t") + args);
     long count = ++state.counts[method];
     long propertyCount = property.empty() ? 0 : ++state.counts[std::wstring(method) + L":" + Lower(property)];
-    for (const Failure &f : state.scenario.failures) {
+    for (const Failure& f : state.scenario.failures) {
         bool match = f.property.empty()
                          ? f.occurrence == count
                          : Lower(f.property) == Lower(property) && f.occurrence == propertyCount;
@@ -74,7 +74,7 @@ bool Record(const wchar_t *method, const std::wstring &property, const std::wstr
     return false;
 }
 
-std::wstring Text(const wchar_t *s) {
+std::wstring Text(const wchar_t* s) {
     return s ? std::wstring(s) : L"(null)";
 }
 
@@ -82,7 +82,7 @@ std::wstring Text(BSTR s) {
     return s ? std::wstring(s, SysStringLen(s)) : L"(null)";
 }
 
-std::wstring Context(IWbemContext *context) {
+std::wstring Context(IWbemContext* context) {
     return context ? L"|(context)" : L"";
 }
 
@@ -94,14 +94,14 @@ struct Live {
 
 class ClassObject : public IWbemClassObject {
   public:
-    explicit ClassObject(const Properties &properties) : m_properties(properties) {}
+    explicit ClassObject(const Properties& properties) : m_properties(properties) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IWbemClassObject))
             return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IWbemClassObject *>(this);
+        *out = static_cast<IWbemClassObject*>(this);
         AddRef();
         return S_OK;
     }
@@ -113,14 +113,14 @@ class ClassObject : public IWbemClassObject {
         return refs;
     }
 
-    HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT *value, CIMTYPE *type,
-                                  LONG *flavor) override {
+    HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
+                                  LONG* flavor) override {
         HRESULT injected = S_OK;
         if (Record(L"Get", name ? name : L"", Text(name) + L"|" + std::to_wstring(flags), &injected))
             return injected;
         if (!name)
             return WBEM_E_INVALID_PARAMETER;
-        for (const auto &p : m_properties) {
+        for (const auto& p : m_properties) {
             if (_wcsicmp(p.first.c_str(), name) != 0)
                 continue;
             if (value) {
@@ -139,47 +139,47 @@ class ClassObject : public IWbemClassObject {
         return WBEM_E_NOT_FOUND;
     }
 
-    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet **) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT *, CIMTYPE) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override { return WBEM_E_NOT_SUPPORTED; }
     HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT *, SAFEARRAY **) override {
+    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
     HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE Next(LONG, BSTR *, VARIANT *, CIMTYPE *, LONG *) override {
+    HRESULT STDMETHODCALLTYPE Next(LONG, BSTR*, VARIANT*, CIMTYPE*, LONG*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
     HRESULT STDMETHODCALLTYPE EndEnumeration() override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet **) override {
+    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject **) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR *) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject *) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR *) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
     HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject **, IWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject *, IWbemClassObject *) override {
+    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
     HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
     HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR *, IWbemClassObject **, IWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**, IWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
     HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet **) override {
+    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR *) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
 
   private:
     virtual ~ClassObject() = default;
@@ -191,14 +191,14 @@ class ClassObject : public IWbemClassObject {
 class Enumerator : public IEnumWbemClassObject {
   public:
     // Takes over one reference to each object.
-    explicit Enumerator(std::vector<IWbemClassObject *> objects) : m_objects(std::move(objects)) {}
+    explicit Enumerator(std::vector<IWbemClassObject*> objects) : m_objects(std::move(objects)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumWbemClassObject))
             return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IEnumWbemClassObject *>(this);
+        *out = static_cast<IEnumWbemClassObject*>(this);
         AddRef();
         return S_OK;
     }
@@ -218,8 +218,8 @@ class Enumerator : public IEnumWbemClassObject {
         return injected;
     }
 
-    HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject **objects,
-                                   ULONG *returned) override {
+    HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
+                                   ULONG* returned) override {
         HRESULT injected = S_OK;
         std::wstring args = std::to_wstring(static_cast<ULONG>(timeout)) + L"|" + std::to_wstring(count);
         if (Record(L"Next", L"", args, &injected)) {
@@ -238,26 +238,26 @@ class Enumerator : public IEnumWbemClassObject {
         return n == count ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
     }
 
-    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink *) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject **) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override { return WBEM_E_NOT_SUPPORTED; }
     HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override { return WBEM_E_NOT_SUPPORTED; }
 
   private:
     virtual ~Enumerator() {
-        for (IWbemClassObject *object : m_objects)
+        for (IWbemClassObject* object : m_objects)
             object->Release();
     }
     Live m_live;
     LONG m_refs = 1;
-    std::vector<IWbemClassObject *> m_objects;
+    std::vector<IWbemClassObject*> m_objects;
     size_t m_next = 0;
 };
 
 // The instances that a query names, or false when the text is not one of the two queries the fake knows.
-bool Select(const std::wstring &query, std::vector<IWbemClassObject *> *objects) {
-    State &state = TheState();
+bool Select(const std::wstring& query, std::vector<IWbemClassObject*>* objects) {
+    State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
-    const Scenario &scenario = state.scenario;
+    const Scenario& scenario = state.scenario;
     if (query == PartitionQuery) {
         if (scenario.hasPartition)
             objects->push_back(new ClassObject(scenario.partition));
@@ -283,13 +283,13 @@ bool Select(const std::wstring &query, std::vector<IWbemClassObject *> *objects)
 
 class Services : public IWbemServices, public IClientSecurity {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IWbemServices))
-            *out = static_cast<IWbemServices *>(this);
+            *out = static_cast<IWbemServices*>(this);
         else if (IsEqualIID(iid, IID_IClientSecurity))
-            *out = static_cast<IClientSecurity *>(this);
+            *out = static_cast<IClientSecurity*>(this);
         else
             return *out = nullptr, E_NOINTERFACE;
         AddRef();
@@ -304,7 +304,7 @@ class Services : public IWbemServices, public IClientSecurity {
     }
 
     HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags,
-                                        IWbemContext *context, IEnumWbemClassObject **result) override {
+                                        IWbemContext* context, IEnumWbemClassObject** result) override {
         HRESULT injected = S_OK;
         std::wstring args =
             Text(language) + L"|" + Text(query) + L"|" + std::to_wstring(flags) + Context(context);
@@ -316,7 +316,7 @@ class Services : public IWbemServices, public IClientSecurity {
             return injected;
         if (!language || _wcsicmp(language, L"WQL") != 0)
             return WBEM_E_INVALID_QUERY_TYPE;
-        std::vector<IWbemClassObject *> objects;
+        std::vector<IWbemClassObject*> objects;
         if (!query || !Select(Text(query), &objects))
             return WBEM_E_INVALID_QUERY;
         *result = new Enumerator(std::move(objects));
@@ -324,9 +324,9 @@ class Services : public IWbemServices, public IClientSecurity {
     }
 
     // IClientSecurity: what CoSetProxyBlanket reaches on an in-process object.
-    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown *, DWORD *authn, DWORD *authz, OLECHAR **principal,
-                                           DWORD *authnLevel, DWORD *impLevel, void **authInfo,
-                                           DWORD *capabilities) override {
+    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD* authn, DWORD* authz, OLECHAR** principal,
+                                           DWORD* authnLevel, DWORD* impLevel, void** authInfo,
+                                           DWORD* capabilities) override {
         HRESULT injected = S_OK;
         if (Record(L"QueryBlanket", L"", L"", &injected) && FAILED(injected))
             return injected;
@@ -347,8 +347,8 @@ class Services : public IWbemServices, public IClientSecurity {
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown *, DWORD authn, DWORD authz, OLECHAR *principal,
-                                         DWORD authnLevel, DWORD impLevel, void *authInfo,
+    HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown*, DWORD authn, DWORD authz, OLECHAR* principal,
+                                         DWORD authnLevel, DWORD impLevel, void* authInfo,
                                          DWORD capabilities) override {
         std::wstring args = std::to_wstring(authn) + L"|" + std::to_wstring(authz) + L"|" +
                             (principal == COLE_DEFAULT_PRINCIPAL ? L"(default)" : Text(principal)) + L"|" +
@@ -369,93 +369,92 @@ class Services : public IWbemServices, public IClientSecurity {
     }
 
     // There is no proxy to copy: the object stands for itself.
-    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown *proxy, IUnknown **copy) override {
+    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown* proxy, IUnknown** copy) override {
         HRESULT injected = S_OK;
         if (Record(L"CopyProxy", L"", L"", &injected) && FAILED(injected))
             return injected;
         if (!proxy || !copy)
             return E_INVALIDARG;
-        return QueryInterface(IID_IUnknown, reinterpret_cast<void **>(copy));
+        return QueryInterface(IID_IUnknown, reinterpret_cast<void**>(copy));
     }
 
-    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext *, IWbemServices **,
-                                            IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
+                                            IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink *) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink **) override {
+    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext *, IWbemClassObject **,
-                                        IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
+                                        IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject *, LONG, IWbemContext *,
-                                       IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject *, LONG, IWbemContext *,
-                                            IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
+                                            IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext *, IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext *, IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext *,
-                                              IEnumWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
+                                              IEnumWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext *,
-                                                   IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
+                                                   IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject *, LONG, IWbemContext *,
-                                          IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
+                                          IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject *, LONG, IWbemContext *,
-                                               IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
+                                               IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext *, IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext *,
-                                                  IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
+                                                  IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext *,
-                                                 IEnumWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
+                                                 IEnumWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext *,
-                                                      IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
+                                                      IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext *,
-                                             IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                             IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext *,
-                                                    IEnumWbemClassObject **) override {
+    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
+                                                    IEnumWbemClassObject**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext *,
-                                                         IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
+                                                         IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext *, IWbemClassObject *,
-                                         IWbemClassObject **, IWbemCallResult **) override {
+    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                                         IWbemClassObject**, IWbemCallResult**) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext *,
-                                              IWbemClassObject *, IWbemObjectSink *) override {
+    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                                              IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
 
@@ -472,12 +471,12 @@ class Services : public IWbemServices, public IClientSecurity {
 
 class Locator : public IWbemLocator {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IWbemLocator))
             return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IWbemLocator *>(this);
+        *out = static_cast<IWbemLocator*>(this);
         AddRef();
         return S_OK;
     }
@@ -491,7 +490,7 @@ class Locator : public IWbemLocator {
 
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                                             const BSTR locale, LONG flags, const BSTR authority,
-                                            IWbemContext *context, IWbemServices **result) override {
+                                            IWbemContext* context, IWbemServices** result) override {
         std::wstring args = Text(resource) + L"|" + Text(user) + L"|" + Text(password) + L"|" + Text(locale) +
                             L"|" + std::to_wstring(flags) + L"|" + Text(authority) + Context(context);
         HRESULT injected = S_OK;
@@ -520,8 +519,8 @@ std::wstring GuidText(REFIID iid) {
 }
 
 // Puts a parsed scenario in place, or, when why is not empty, none, so that no locator can be made.
-bool Install(const Scenario &scenario, const std::wstring &why, std::wstring *error) {
-    State &state = TheState();
+bool Install(const Scenario& scenario, const std::wstring& why, std::wstring* error) {
+    State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.scenario = why.empty() ? scenario : Scenario();
     state.loadError = why;
@@ -534,7 +533,7 @@ bool Install(const Scenario &scenario, const std::wstring &why, std::wstring *er
     return why.empty();
 }
 
-bool ReadFileBytes(const std::wstring &path, std::string *bytes, std::wstring *why) {
+bool ReadFileBytes(const std::wstring& path, std::string* bytes, std::wstring* why) {
     if (path.empty())
         return *why = L"no scenario file was named", false;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -554,14 +553,14 @@ bool ReadFileBytes(const std::wstring &path, std::string *bytes, std::wstring *w
 
 } // namespace
 
-bool LoadScenario(const std::wstring &text, std::wstring *error) {
+bool LoadScenario(const std::wstring& text, std::wstring* error) {
     Scenario scenario;
     std::wstring why;
     ParseScenario(text, &scenario, &why);
     return Install(scenario, why, error);
 }
 
-bool LoadScenarioFile(const std::wstring &path, std::wstring *error) {
+bool LoadScenarioFile(const std::wstring& path, std::wstring* error) {
     std::string bytes;
     std::wstring text, why;
     Scenario scenario;
@@ -579,13 +578,13 @@ bool LoadScenarioFile(const std::wstring &path, std::wstring *error) {
 }
 
 std::vector<Call> Calls() {
-    State &state = TheState();
+    State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     return state.calls;
 }
 
 void ClearCalls() {
-    State &state = TheState();
+    State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.calls.clear();
 }
@@ -594,13 +593,13 @@ long LiveObjects() {
     return g_live;
 }
 
-void SetLogFile(const std::wstring &path) {
-    State &state = TheState();
+void SetLogFile(const std::wstring& path) {
+    State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.logPath = path;
 }
 
-HRESULT CreateLocator(REFIID iid, void **out) {
+HRESULT CreateLocator(REFIID iid, void** out) {
     HRESULT injected = S_OK;
     bool inject = Record(L"CreateInstance", L"", GuidText(iid), &injected);
     if (!out)
@@ -609,19 +608,19 @@ HRESULT CreateLocator(REFIID iid, void **out) {
     if (inject && FAILED(injected))
         return injected;
     {
-        State &state = TheState();
+        State& state = TheState();
         std::lock_guard<std::mutex> hold(state.lock);
         if (!state.loadError.empty())
             return WBEM_E_INITIALIZATION_FAILURE;
     }
-    Locator *locator = new Locator;
+    Locator* locator = new Locator;
     HRESULT hr = locator->QueryInterface(iid, out);
     locator->Release();
     return FAILED(hr) ? hr : injected;
 }
 
-HRESULT CreateLocator(IWbemLocator **out) {
-    return CreateLocator(IID_IWbemLocator, reinterpret_cast<void **>(out));
+HRESULT CreateLocator(IWbemLocator** out) {
+    return CreateLocator(IID_IWbemLocator, reinterpret_cast<void**>(out));
 }
 
 } // namespace fakewmi

@@ -49,12 +49,12 @@ struct Call {
 // Replaces the scenario and resets the call counters and the call log. On failure *error tells which
 // line is wrong and why, and every later CreateInstance fails with WBEM_E_INITIALIZATION_FAILURE until
 // a scenario loads.
-bool LoadScenario(const std::wstring &text, std::wstring *error);
-bool LoadScenarioFile(const std::wstring &path, std::wstring *error);
+bool LoadScenario(const std::wstring& text, std::wstring* error);
+bool LoadScenarioFile(const std::wstring& path, std::wstring* error);
 
 // A new locator, as CoCreateInstance of the WMI locator would give; recorded as CreateInstance.
-HRESULT CreateLocator(IWbemLocator **out);
-HRESULT CreateLocator(REFIID iid, void **out);
+HRESULT CreateLocator(IWbemLocator** out);
+HRESULT CreateLocator(REFIID iid, void** out);
 
 std::vector<Call> Calls();
 void ClearCalls();
@@ -64,6 +64,6 @@ long LiveObjects();
 
 // Appends every later call to this file as one UTF-8 line "method<TAB>args", and a failed scenario load
 // as "LoadScenario<TAB>reason". An empty path stops the logging.
-void SetLogFile(const std::wstring &path);
+void SetLogFile(const std::wstring& path);
 
 } // namespace fakewmi

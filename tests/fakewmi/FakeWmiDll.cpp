@@ -9,7 +9,7 @@ namespace {
 
 LONG g_locks = 0;
 
-std::wstring EnvironmentValue(const wchar_t *name) {
+std::wstring EnvironmentValue(const wchar_t* name) {
     wchar_t buffer[MAX_PATH * 2] = L"";
     DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH * 2);
     return length > 0 && length < MAX_PATH * 2 ? std::wstring(buffer, length) : std::wstring();
@@ -35,19 +35,19 @@ void LoadOnce() {
 
 class ClassFactory : public IClassFactory {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
         if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory))
             return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IClassFactory *>(this);
+        *out = static_cast<IClassFactory*>(this);
         return S_OK;
     }
     // One static instance, never freed.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *outer, REFIID iid, void **out) override {
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -69,7 +69,7 @@ ClassFactory g_factory;
 
 } // namespace
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void **out) {
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;

@@ -16,19 +16,19 @@ std::wstring DriveQuery(int position) {
 
 // Releases the interface it holds.
 template <class T> struct Ptr {
-    T *p = nullptr;
+    T* p = nullptr;
     Ptr() = default;
-    Ptr(const Ptr &) = delete;
+    Ptr(const Ptr&) = delete;
     ~Ptr() {
         if (p)
             p->Release();
     }
-    T *operator->() const { return p; }
+    T* operator->() const { return p; }
 };
 
 struct Bstr {
     BSTR s;
-    explicit Bstr(const std::wstring &text)
+    explicit Bstr(const std::wstring& text)
         : s(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
     ~Bstr() { SysFreeString(s); }
 };
@@ -38,7 +38,7 @@ struct Variant : VARIANT {
     ~Variant() { VariantClear(this); }
 };
 
-std::wstring TempFile(const wchar_t *name) {
+std::wstring TempFile(const wchar_t* name) {
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     std::wstring path = std::wstring(dir) + name + std::to_wstring(GetCurrentProcessId()) + L".txt";
@@ -46,7 +46,7 @@ std::wstring TempFile(const wchar_t *name) {
     return path;
 }
 
-void WriteBytes(const std::wstring &path, const std::string &bytes) {
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -55,7 +55,7 @@ void WriteBytes(const std::wstring &path, const std::string &bytes) {
     CloseHandle(file);
 }
 
-std::string ReadBytes(const std::wstring &path) {
+std::string ReadBytes(const std::wstring& path) {
     std::string bytes;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -69,7 +69,7 @@ std::string ReadBytes(const std::wstring &path) {
 }
 
 // The program's way in: a locator, the namespace, the blanket.
-HRESULT Connect(IWbemLocator *locator, IWbemServices **services) {
+HRESULT Connect(IWbemLocator* locator, IWbemServices** services) {
     Bstr ns(L"root\\CIMV2");
     HRESULT hr = locator->ConnectServer(ns.s, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services);
     if (FAILED(hr))
@@ -78,15 +78,15 @@ HRESULT Connect(IWbemLocator *locator, IWbemServices **services) {
                              RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
 }
 
-HRESULT Query(IWbemServices *services, const std::wstring &text, IEnumWbemClassObject **result) {
+HRESULT Query(IWbemServices* services, const std::wstring& text, IEnumWbemClassObject** result) {
     Bstr language(L"WQL"), query(text);
     return services->ExecQuery(language.s, query.s, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, result);
 }
 
 // The first instance of a query, or null.
-IWbemClassObject *First(IWbemServices *services, const std::wstring &query) {
+IWbemClassObject* First(IWbemServices* services, const std::wstring& query) {
     Ptr<IEnumWbemClassObject> items;
-    IWbemClassObject *object = nullptr;
+    IWbemClassObject* object = nullptr;
     ULONG returned = 0;
     if (Query(services, query, &items.p) != 0 || items->Reset() != 0 ||
         items->Next(WBEM_INFINITE, 1, &object, &returned) != 0)
@@ -94,7 +94,7 @@ IWbemClassObject *First(IWbemServices *services, const std::wstring &query) {
     return object;
 }
 
-std::wstring TextOf(IWbemClassObject *object, const wchar_t *property) {
+std::wstring TextOf(IWbemClassObject* object, const wchar_t* property) {
     Variant value;
     HRESULT hr = object->Get(property, 0, &value, nullptr, nullptr);
     if (hr != 0)
@@ -105,7 +105,7 @@ std::wstring TextOf(IWbemClassObject *object, const wchar_t *property) {
 }
 
 // The program's walk: position after position until one has no instance.
-std::vector<std::wstring> ReadModels(IWbemServices *services) {
+std::vector<std::wstring> ReadModels(IWbemServices* services) {
     std::vector<std::wstring> models;
     for (int p = 0; p < 8; ++p) {
         Ptr<IWbemClassObject> drive;
@@ -117,9 +117,9 @@ std::vector<std::wstring> ReadModels(IWbemServices *services) {
     return models;
 }
 
-int CountCalls(const wchar_t *method) {
+int CountCalls(const wchar_t* method) {
     int n = 0;
-    for (const fakewmi::Call &call : fakewmi::Calls())
+    for (const fakewmi::Call& call : fakewmi::Calls())
         n += call.method == method;
     return n;
 }
@@ -131,14 +131,14 @@ class FakeWmiTest : public ::testing::Test {
         EXPECT_EQ(0, fakewmi::LiveObjects()) << "a COM object of the fake was not freed";
         CoUninitialize();
     }
-    void Load(const std::wstring &text) {
+    void Load(const std::wstring& text) {
         std::wstring error;
         ASSERT_TRUE(fakewmi::LoadScenario(text, &error)) << error;
     }
     // A connected services object, as the program opens it.
-    IWbemServices *Open() {
+    IWbemServices* Open() {
         Ptr<IWbemLocator> locator;
-        IWbemServices *services = nullptr;
+        IWbemServices* services = nullptr;
         EXPECT_EQ(S_OK, fakewmi::CreateLocator(&locator.p));
         EXPECT_EQ(S_OK, locator.p ? Connect(locator.p, &services) : E_FAIL);
         return services;
@@ -187,8 +187,8 @@ TEST_F(FakeWmiTest, EveryKindOfValueReachesGet) {
 
 TEST_F(FakeWmiTest, BadLinesAreRejectedByNumber) {
     const struct {
-        const wchar_t *text;
-        const wchar_t *error;
+        const wchar_t* text;
+        const wchar_t* error;
     } cases[] = {
         {L"drive 0\nwibble", L"line 2: unknown statement 'wibble'"},
         {L"drive 16", L"line 1: expected a drive position from 0 to 15"},
@@ -210,7 +210,7 @@ TEST_F(FakeWmiTest, BadLinesAreRejectedByNumber) {
         {L"fail Get 1 4294967296", L"line 1: bad hresult"},
         {L"fail Get 1", L"line 1: expected: fail"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::wstring error;
         EXPECT_FALSE(fakewmi::LoadScenario(c.text, &error)) << c.text;
         EXPECT_EQ(0u, error.find(c.error)) << "scenario: " << testing::PrintToString(std::wstring(c.text))
@@ -305,7 +305,7 @@ TEST_F(FakeWmiTest, CallsAreRecordedInOrderAndLogged) {
     };
     std::vector<std::pair<std::wstring, std::wstring>> seen;
     std::wstring lines;
-    for (const fakewmi::Call &call : fakewmi::Calls()) {
+    for (const fakewmi::Call& call : fakewmi::Calls()) {
         seen.emplace_back(call.method, call.args);
         lines += call.method + L"\t" + call.args + L"\n";
     }
@@ -322,7 +322,7 @@ TEST_F(FakeWmiTest, OnlyTheProgramsNamespaceAndQueriesAreKnown) {
     Ptr<IWbemLocator> locator;
     ASSERT_EQ(S_OK, fakewmi::CreateLocator(&locator.p));
     Bstr other(L"root\\default"), upper(L"ROOT\\cimv2");
-    IWbemServices *wrong = reinterpret_cast<IWbemServices *>(1);
+    IWbemServices* wrong = reinterpret_cast<IWbemServices*>(1);
     EXPECT_EQ(WBEM_E_INVALID_NAMESPACE, locator->ConnectServer(other.s, 0, 0, 0, 0, 0, 0, &wrong));
     EXPECT_EQ(nullptr, wrong);
     Ptr<IWbemServices> services;
@@ -337,13 +337,13 @@ TEST_F(FakeWmiTest, OnlyTheProgramsNamespaceAndQueriesAreKnown) {
         L"Select * from Win32_DiskPartition Where DiskIndex = '1'",
         L"Select * from Win32_DiskDrive",
     };
-    for (const std::wstring &query : badQueries) {
-        IEnumWbemClassObject *items = reinterpret_cast<IEnumWbemClassObject *>(1);
+    for (const std::wstring& query : badQueries) {
+        IEnumWbemClassObject* items = reinterpret_cast<IEnumWbemClassObject*>(1);
         EXPECT_EQ(WBEM_E_INVALID_QUERY, Query(services.p, query, &items)) << testing::PrintToString(query);
         EXPECT_EQ(nullptr, items);
     }
     Bstr sql(L"SQL"), query(DriveQuery(0));
-    IEnumWbemClassObject *items = nullptr;
+    IEnumWbemClassObject* items = nullptr;
     EXPECT_EQ(WBEM_E_INVALID_QUERY_TYPE, services->ExecQuery(sql.s, query.s, 16, nullptr, &items));
     EXPECT_EQ(nullptr, items);
 }
@@ -355,7 +355,7 @@ TEST_F(FakeWmiTest, NextEndsWithFalseAndResetRewinds) {
     ASSERT_TRUE(services.p);
     Ptr<IEnumWbemClassObject> items;
     ASSERT_EQ(0, Query(services.p, PartitionQuery, &items.p));
-    IWbemClassObject *objects[2] = {};
+    IWbemClassObject* objects[2] = {};
     ULONG returned = 9;
     ASSERT_EQ(WBEM_S_NO_ERROR, items->Next(WBEM_INFINITE, 1, objects, &returned));
     EXPECT_EQ(1u, returned);
@@ -388,7 +388,7 @@ TEST_F(FakeWmiTest, InjectedResultsReplaceOrFollowTheWork) {
     services.p = Open();
     ASSERT_TRUE(services.p);
     Ptr<IEnumWbemClassObject> first, third;
-    IEnumWbemClassObject *second = reinterpret_cast<IEnumWbemClassObject *>(1);
+    IEnumWbemClassObject* second = reinterpret_cast<IEnumWbemClassObject*>(1);
     EXPECT_EQ(0, Query(services.p, DriveQuery(0), &first.p));
     EXPECT_EQ(WBEM_E_FAILED, Query(services.p, DriveQuery(0), &second));
     EXPECT_EQ(nullptr, second);
@@ -397,7 +397,7 @@ TEST_F(FakeWmiTest, InjectedResultsReplaceOrFollowTheWork) {
 
     EXPECT_EQ(WBEM_S_TIMEDOUT, first->Reset());
     EXPECT_EQ(0, first->Reset());
-    IWbemClassObject *disk = nullptr;
+    IWbemClassObject* disk = nullptr;
     ULONG returned = 9;
     EXPECT_EQ(WBEM_S_TIMEDOUT, first->Next(WBEM_INFINITE, 1, &disk, &returned));
     EXPECT_EQ(0u, returned);
@@ -453,19 +453,19 @@ TEST_F(FakeWmiTest, QueryBlanketGivesWhatSetBlanketGot) {
 
 TEST_F(FakeWmiTest, ObjectsLiveUntilTheirLastRelease) {
     Load(L"drive 0 model=\"A\"");
-    IWbemLocator *locator = nullptr;
+    IWbemLocator* locator = nullptr;
     ASSERT_EQ(S_OK, fakewmi::CreateLocator(&locator));
     EXPECT_EQ(1, fakewmi::LiveObjects());
-    IWbemServices *services = nullptr;
+    IWbemServices* services = nullptr;
     ASSERT_EQ(S_OK, Connect(locator, &services));
     EXPECT_EQ(0u, locator->Release());
 
     IUnknown *unknown = nullptr, *again = nullptr;
-    IClientSecurity *security = nullptr;
-    void *nothing = &again;
-    ASSERT_EQ(S_OK, services->QueryInterface(IID_IClientSecurity, reinterpret_cast<void **>(&security)));
-    ASSERT_EQ(S_OK, security->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown)));
-    ASSERT_EQ(S_OK, services->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&again)));
+    IClientSecurity* security = nullptr;
+    void* nothing = &again;
+    ASSERT_EQ(S_OK, services->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)));
+    ASSERT_EQ(S_OK, security->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)));
+    ASSERT_EQ(S_OK, services->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
     EXPECT_EQ(unknown, again);
     EXPECT_EQ(E_NOINTERFACE, services->QueryInterface(IID_IWbemLocator, &nothing));
     EXPECT_EQ(nullptr, nothing);
@@ -473,14 +473,14 @@ TEST_F(FakeWmiTest, ObjectsLiveUntilTheirLastRelease) {
     EXPECT_EQ(2u, unknown->Release());
     EXPECT_EQ(1u, again->Release());
 
-    IWbemClassObject *disk = First(services, DriveQuery(0)); // its enumerator is gone already
+    IWbemClassObject* disk = First(services, DriveQuery(0)); // its enumerator is gone already
     ASSERT_TRUE(disk);
     EXPECT_EQ(2, fakewmi::LiveObjects());
     EXPECT_EQ(0u, services->Release());
     EXPECT_EQ(1, fakewmi::LiveObjects());
     EXPECT_EQ(L"A", TextOf(disk, L"Model"));
-    IWbemClassObject *same = nullptr;
-    ASSERT_EQ(S_OK, disk->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void **>(&same)));
+    IWbemClassObject* same = nullptr;
+    ASSERT_EQ(S_OK, disk->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(&same)));
     EXPECT_EQ(1u, same->Release());
     EXPECT_EQ(0u, disk->Release());
     EXPECT_EQ(0, fakewmi::LiveObjects());
@@ -489,12 +489,12 @@ TEST_F(FakeWmiTest, ObjectsLiveUntilTheirLastRelease) {
 // FakeWmi.dll in the prefix's registry in place of Wine's locator, reached by the program's own calls.
 class LocatorRegistration {
   public:
-    explicit LocatorRegistration(const std::wstring &server) {
+    explicit LocatorRegistration(const std::wstring& server) {
         m_opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &m_key) == 0;
         wchar_t buffer[MAX_PATH] = L"";
         DWORD size = sizeof buffer - sizeof(wchar_t);
         m_saved = m_opened && RegQueryValueExW(m_key, nullptr, nullptr, nullptr,
-                                               reinterpret_cast<BYTE *>(buffer), &size) == 0;
+                                               reinterpret_cast<BYTE*>(buffer), &size) == 0;
         m_original = buffer;
         if (m_saved)
             Set(server);
@@ -506,19 +506,19 @@ class LocatorRegistration {
             RegCloseKey(m_key);
     }
     bool Ready() const { return m_saved; }
-    const std::wstring &Original() const { return m_original; }
-    std::wstring Value(const wchar_t *name) const {
+    const std::wstring& Original() const { return m_original; }
+    std::wstring Value(const wchar_t* name) const {
         wchar_t buffer[MAX_PATH] = L"";
         DWORD size = sizeof buffer - sizeof(wchar_t);
-        RegQueryValueExW(m_key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size);
+        RegQueryValueExW(m_key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
         return buffer;
     }
-    static constexpr const wchar_t *Key =
+    static constexpr const wchar_t* Key =
         L"Software\\Classes\\CLSID\\{4590F811-1D3A-11D0-891F-00AA004B2E24}\\InprocServer32";
 
   private:
-    void Set(const std::wstring &value) {
-        RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+    void Set(const std::wstring& value) {
+        RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
     HKEY m_key = nullptr;
@@ -527,7 +527,7 @@ class LocatorRegistration {
 };
 
 // One connection as the program makes it; returns the model of drive 0 or what went wrong.
-std::wstring ConnectAndReadModel(HRESULT *created) {
+std::wstring ConnectAndReadModel(HRESULT* created) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
@@ -536,7 +536,7 @@ std::wstring ConnectAndReadModel(HRESULT *created) {
         Ptr<IWbemLocator> locator;
         Ptr<IWbemServices> services;
         *created = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                    reinterpret_cast<void **>(&locator.p));
+                                    reinterpret_cast<void**>(&locator.p));
         HRESULT hr = SUCCEEDED(*created) ? Connect(locator.p, &services.p) : *created;
         Ptr<IWbemClassObject> disk;
         if (SUCCEEDED(hr))
@@ -582,7 +582,7 @@ TEST(FakeWmiDll, TakesThePlaceOfTheWineLocator) {
     wchar_t restored[MAX_PATH] = L"";
     DWORD size = sizeof restored - sizeof(wchar_t);
     ASSERT_EQ(0, RegOpenKeyExW(HKEY_LOCAL_MACHINE, LocatorRegistration::Key, 0, KEY_QUERY_VALUE, &key));
-    RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE *>(restored), &size);
+    RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(restored), &size);
     RegCloseKey(key);
     EXPECT_EQ(original, restored);
     EXPECT_NE(std::wstring::npos, original.find(L"wbemprox.dll")) << testing::PrintToString(original);

@@ -4,16 +4,16 @@ namespace fakewmi {
 namespace {
 
 struct Key {
-    const wchar_t *word;     // as written in the scenario
-    const wchar_t *property; // as WMI names it
+    const wchar_t* word;     // as written in the scenario
+    const wchar_t* property; // as WMI names it
 };
 const Key DriveKeys[] = {{L"model", L"Model"}, {L"firmware", L"FirmwareRevision"}, {L"pnp", L"PNPDeviceID"}};
 const Key PartitionKeys[] = {{L"type", L"Type"}};
-const wchar_t *const Methods[] = {L"CreateInstance", L"ConnectServer", L"SetBlanket", L"ExecQuery",
+const wchar_t* const Methods[] = {L"CreateInstance", L"ConnectServer", L"SetBlanket", L"ExecQuery",
                                   L"Reset",          L"Next",          L"Get"};
 
 // Splits a line at blanks outside double quotes; a '#' outside quotes ends it.
-bool Tokenize(const std::wstring &line, std::vector<std::wstring> *tokens, std::wstring *error) {
+bool Tokenize(const std::wstring& line, std::vector<std::wstring>* tokens, std::wstring* error) {
     std::wstring token;
     bool quoted = false;
     for (size_t i = 0; i < line.size(); ++i) {
@@ -47,7 +47,7 @@ bool Tokenize(const std::wstring &line, std::vector<std::wstring> *tokens, std::
     return true;
 }
 
-bool ParseDecimal(const std::wstring &s, long long min, long long max, long long *out) {
+bool ParseDecimal(const std::wstring& s, long long min, long long max, long long* out) {
     size_t i = (!s.empty() && s[0] == L'-') ? 1 : 0;
     if (i == s.size() || s.size() - i > 10)
         return false;
@@ -65,7 +65,7 @@ bool ParseDecimal(const std::wstring &s, long long min, long long max, long long
     return true;
 }
 
-bool ParseHresult(const std::wstring &s, HRESULT *out) {
+bool ParseHresult(const std::wstring& s, HRESULT* out) {
     long long n = 0;
     if (s.size() > 2 && s[0] == L'0' && (s[1] == L'x' || s[1] == L'X')) {
         if (s.size() > 10)
@@ -87,7 +87,7 @@ bool ParseHresult(const std::wstring &s, HRESULT *out) {
     return true;
 }
 
-bool ParseValue(const std::wstring &s, Value *value, std::wstring *error) {
+bool ParseValue(const std::wstring& s, Value* value, std::wstring* error) {
     long long n = 0;
     if (s == L"null") {
         value->kind = Value::Null;
@@ -112,18 +112,18 @@ bool ParseValue(const std::wstring &s, Value *value, std::wstring *error) {
 }
 
 template <size_t N>
-bool ParseProperties(const std::vector<std::wstring> &tokens, size_t first, const Key (&keys)[N],
-                     Properties *out, std::wstring *error) {
+bool ParseProperties(const std::vector<std::wstring>& tokens, size_t first, const Key (&keys)[N],
+                     Properties* out, std::wstring* error) {
     for (size_t t = first; t < tokens.size(); ++t) {
         size_t equals = tokens[t].find(L'=');
         std::wstring word = tokens[t].substr(0, equals);
-        const Key *key = nullptr;
-        for (const Key &k : keys)
+        const Key* key = nullptr;
+        for (const Key& k : keys)
             if (word == k.word)
                 key = &k;
         if (equals == std::wstring::npos || !key)
             return *error = L"unknown key '" + word + L"'", false;
-        for (const auto &p : *out)
+        for (const auto& p : *out)
             if (p.first == key->property)
                 return *error = L"key '" + word + L"' given twice", false;
         Value value;
@@ -134,12 +134,12 @@ bool ParseProperties(const std::vector<std::wstring> &tokens, size_t first, cons
     return true;
 }
 
-bool ParseFailure(const std::vector<std::wstring> &tokens, Failure *failure, std::wstring *error) {
+bool ParseFailure(const std::vector<std::wstring>& tokens, Failure* failure, std::wstring* error) {
     if (tokens.size() != 4)
         return *error = L"expected: fail <Method>[:<Property>] <occurrence> <hresult>", false;
     size_t colon = tokens[1].find(L':');
     std::wstring method = tokens[1].substr(0, colon);
-    for (const wchar_t *m : Methods)
+    for (const wchar_t* m : Methods)
         if (method == m)
             failure->method = m;
     if (failure->method.empty())
@@ -158,8 +158,8 @@ bool ParseFailure(const std::vector<std::wstring> &tokens, Failure *failure, std
     return true;
 }
 
-bool ParseLine(const std::vector<std::wstring> &tokens, Scenario *scenario, std::wstring *error) {
-    const std::wstring &statement = tokens[0];
+bool ParseLine(const std::vector<std::wstring>& tokens, Scenario* scenario, std::wstring* error) {
+    const std::wstring& statement = tokens[0];
     if (statement == L"drive") {
         long long position = 0;
         if (tokens.size() < 2 || !ParseDecimal(tokens[1], 0, Scenario::MaxDrives - 1, &position))
@@ -189,7 +189,7 @@ bool ParseLine(const std::vector<std::wstring> &tokens, Scenario *scenario, std:
 
 } // namespace
 
-bool ParseScenario(const std::wstring &text, Scenario *out, std::wstring *error) {
+bool ParseScenario(const std::wstring& text, Scenario* out, std::wstring* error) {
     Scenario scenario;
     size_t start = (!text.empty() && text[0] == 0xFEFF) ? 1 : 0;
     for (int number = 1; start <= text.size(); ++number) {
@@ -211,7 +211,7 @@ bool ParseScenario(const std::wstring &text, Scenario *out, std::wstring *error)
     return true;
 }
 
-HRESULT ToVariant(const Value &value, VARIANT *out) {
+HRESULT ToVariant(const Value& value, VARIANT* out) {
     switch (value.kind) {
     case Value::Text:
         out->bstrVal = SysAllocStringLen(value.text.data(), static_cast<UINT>(value.text.size()));
@@ -227,7 +227,7 @@ HRESULT ToVariant(const Value &value, VARIANT *out) {
         out->lVal = value.number;
         return S_OK;
     case Value::Array: {
-        SAFEARRAY *array = SafeArrayCreateVector(VT_BSTR, 0, 1);
+        SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 1);
         BSTR element = SysAllocString(L"array element");
         LONG index = 0;
         HRESULT hr = (array && element) ? SafeArrayPutElement(array, &index, element) : E_OUTOFMEMORY;

@@ -36,9 +36,9 @@ struct Scenario {
     std::vector<Failure> failures;
 };
 
-bool ParseScenario(const std::wstring &text, Scenario *out, std::wstring *error);
+bool ParseScenario(const std::wstring& text, Scenario* out, std::wstring* error);
 
 // Fills a VARIANT that the caller has initialised; the caller owns what it holds.
-HRESULT ToVariant(const Value &value, VARIANT *out);
+HRESULT ToVariant(const Value& value, VARIANT* out);
 
 } // namespace fakewmi

@@ -2,6 +2,8 @@
 // program starts it ("Setup.exe -s" in the package's folder), and checks its exit codes, its test
 // controls and its run record.
 // Usage: standin_setup_test PACKAGE-FOLDER SCRATCH-FOLDER [GoogleTest options]
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -24,28 +26,6 @@ std::wstring FullPath(const std::wstring& path) {
     wchar_t full[MAX_PATH];
     DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
     return n > 0 && n < MAX_PATH ? std::wstring(full, n) : path;
-}
-
-std::string ReadAll(const std::wstring& path) {
-    std::string bytes;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        bytes.append(buffer, n);
-    CloseHandle(h);
-    return bytes;
-}
-
-void WriteAll(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD n = 0;
-    ASSERT_TRUE(WriteFile(h, bytes.data(), DWORD(bytes.size()), &n, nullptr));
-    CloseHandle(h);
 }
 
 class StandinSetup : public ::testing::Test {
@@ -111,7 +91,7 @@ class StandinSetup : public ::testing::Test {
         for (const std::string& line : lines)
             for (char c : line + "\r\n")
                 bytes += std::string{c, '\0'};
-        WriteAll(Path(L"Setup.ini"), bytes);
+        ASSERT_TRUE(WriteBytes(Path(L"Setup.ini"), bytes));
     }
 
     // Starts Setup.exe from the test folder as the program does, with the given command line and
@@ -195,7 +175,7 @@ TEST_F(StandinSetup, BrokenSetupIni) {
     EXPECT_EQ(Run(), 0u);
     WriteIni({"", "[setup]", "VistaImageFile=VelomarHDv.ima"}, false);
     EXPECT_EQ(Run(), 3u) << "no byte-order mark";
-    WriteAll(Path(L"Setup.ini"), "[setup]\r\nVistaImageFile=VelomarHDv.ima\r\n");
+    ASSERT_TRUE(WriteBytes(Path(L"Setup.ini"), "[setup]\r\nVistaImageFile=VelomarHDv.ima\r\n"));
     EXPECT_EQ(Run(), 3u) << "8-bit text";
     WriteIni({"[setup]", "VistaImageFile VelomarHDv.ima"});
     EXPECT_EQ(Run(), 3u) << "line without '='";
@@ -207,7 +187,7 @@ TEST_F(StandinSetup, BrokenSetupIni) {
     EXPECT_EQ(Run(), 3u) << "no image file in [setup]";
     WriteIni({"[setup]", "VistaImageFile=  "});
     EXPECT_EQ(Run(), 3u) << "empty image file name";
-    WriteAll(Path(L"Setup.ini"), "");
+    ASSERT_TRUE(WriteBytes(Path(L"Setup.ini"), ""));
     EXPECT_EQ(Run(), 3u) << "empty file";
 }
 
@@ -292,7 +272,7 @@ TEST_F(StandinSetup, CrcMismatch) {
     Patch(L"VelomarHDv.ima", 63488 * 512 - 1, "\x01");
     EXPECT_EQ(Run(), 11u) << "last byte of the image changed";
     Restore(L"VelomarHDv.ima");
-    std::string stored = ReadAll(Path(L"VirtFlpy.bin")).substr(16, 4);
+    std::string stored = ReadBytes(Path(L"VirtFlpy.bin")).substr(16, 4);
     ASSERT_EQ(stored.size(), 4u);
     stored[0] ^= 0x80;
     Patch(L"VirtFlpy.bin", 16, stored);
@@ -354,12 +334,12 @@ TEST_F(StandinSetup, RecordsEachRun) {
         dir += char(c);
     }
     dir += "\xC3\xBC";
-    EXPECT_EQ(ReadAll(record), "Setup.exe -s\t" + dir + "\t0\n" +        //
-                                   "Setup.exe -s\t" + dir + "\t16\n" +   //
-                                   "Setup.exe\t" + dir + "\t16\n" +      //
-                                   "Setup.exe -s\t" + dir + "\thang\n" + //
-                                   "Setup.exe  -s\t" + dir + "\t3\n" +   //
-                                   "Setup.exe -s\t" + dir + "\t3221225477\n");
+    EXPECT_EQ(ReadBytes(record), "Setup.exe -s\t" + dir + "\t0\n" +        //
+                                     "Setup.exe -s\t" + dir + "\t16\n" +   //
+                                     "Setup.exe\t" + dir + "\t16\n" +      //
+                                     "Setup.exe -s\t" + dir + "\thang\n" + //
+                                     "Setup.exe  -s\t" + dir + "\t3\n" +   //
+                                     "Setup.exe -s\t" + dir + "\t3221225477\n");
 }
 
 } // namespace

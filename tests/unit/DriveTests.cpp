@@ -103,9 +103,11 @@ TEST_F(WmiTest, TheWalkEndsAtTheFirstPositionWithoutADrive) {
     ASSERT_EQ(queries.size(), 8u);
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(queries[i], DriveQuery(i));
-    for (const fakewmi::Call& call : fakewmi::Calls())
-        if (call.method == L"Next")
+    for (const fakewmi::Call& call : fakewmi::Calls()) {
+        if (call.method == L"Next") {
             EXPECT_EQ(call.args, L"4294967295|1");
+        }
+    }
     EXPECT_EQ(fakewmi::LiveObjects(), 0);
 }
 

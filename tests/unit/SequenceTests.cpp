@@ -32,10 +32,6 @@ RunResult RunSequence(bool silent = false, bool reboot = false) {
     return run;
 }
 
-Lines LogOf(std::initializer_list<std::wstring> entries) {
-    return Lines(entries);
-}
-
 class SequenceTest : public ::testing::Test {
   protected:
     void SetUp() override { UseScenario(SupportedDrive); }
