@@ -42,6 +42,14 @@ DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return ::WaitForSingleObject(process, milliseconds);
 }
 
+HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
+    return ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, size, nullptr);
+}
+
+void* Platform::MapWritableView(HANDLE mapping) {
+    return ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+}
+
 BOOL Platform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
     return ::OpenProcessToken(::GetCurrentProcess(), access, token);
 }

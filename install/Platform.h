@@ -19,6 +19,9 @@ class Platform {
     virtual BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status);
     virtual HRESULT CreateLocator(IWbemLocator** locator);
     virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+    // A read-write mapping of size bytes of file, and a writable view of all of it.
+    virtual HANDLE CreateWritableMapping(HANDLE file, DWORD size);
+    virtual void* MapWritableView(HANDLE mapping);
     virtual BOOL OpenOwnProcessToken(DWORD access, HANDLE* token);
     // Returns GetLastError as it stands right after AdjustTokenPrivileges.
     virtual DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges);

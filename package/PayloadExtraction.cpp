@@ -1,5 +1,6 @@
 #include "package/PayloadExtraction.h"
 
+#include "install/Platform.h"
 #include "install/SetupException.h"
 #include "install/SetupThread.h"
 #include "install/WorkingDirectory.h"
@@ -68,12 +69,12 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
         CloseHandle(file);
         return;
     }
-    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, bytes.size, nullptr);
+    HANDLE mapping = CurrentPlatform().CreateWritableMapping(file, bytes.size);
     if (mapping == nullptr) {
         CloseHandle(file);
         Fail(L"Extract file failed, file mapping handle is invalid");
     }
-    void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+    void* view = CurrentPlatform().MapWritableView(mapping);
     if (view == nullptr) {
         CloseHandle(mapping);
         CloseHandle(file);

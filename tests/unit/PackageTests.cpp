@@ -133,6 +133,26 @@ TEST_F(PackageTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
     EXPECT_FALSE(FileExists(directory.File(L"VelomarHDv.ima")));
 }
 
+TEST_F(PackageTest, MappingOrViewThatCannotBeMadeStopsExtractionWithCode6) {
+    platform.failMappingOfCall = 2; // Setup.ini
+    SetupThread worker;
+    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
+              L"6 1 Extract file failed, file mapping handle is invalid");
+    worker.ReleaseInstaller();
+    EXPECT_EQ(ReadBytes(directory.File(L"Setup.exe")), Resource(102));
+    EXPECT_TRUE(FileExists(directory.File(L"Setup.ini"))); // created, left behind empty
+    EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), "");
+    EXPECT_FALSE(FileExists(directory.File(L"Unins.exe")));
+
+    FakePlatform views;
+    views.failViewOfCall = 3; // Unins.exe
+    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
+              L"6 1 Extract file failed, file view is invalid");
+    worker.ReleaseInstaller();
+    EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), Resource(103));
+    EXPECT_FALSE(FileExists(directory.File(L"LoadVF.bin")));
+}
+
 TEST_F(PackageTest, ResourceFileEdgeCases) {
     HMODULE module = GetModuleHandleW(nullptr);
     try {

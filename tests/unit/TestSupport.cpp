@@ -112,6 +112,22 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return fakeWait ? waitResult : Platform::WaitForProcess(process, milliseconds);
 }
 
+HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
+    if (++m_mappings == failMappingOfCall) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return Platform::CreateWritableMapping(file, size);
+}
+
+void* FakePlatform::MapWritableView(HANDLE mapping) {
+    if (++m_views == failViewOfCall) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return Platform::MapWritableView(mapping);
+}
+
 BOOL FakePlatform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
     Record(L"OpenToken " + std::to_wstring(access));
     if (!openTokenResult)

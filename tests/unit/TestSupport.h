@@ -30,6 +30,7 @@ class FakePlatform : public Platform {
     std::wstring currentDirectory; // when set, reported in place of the real one
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
+    int failMappingOfCall = 0, failViewOfCall = 0; // 1-based: which call fails; 0: none
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
     // Called on every pause, on the pausing thread.
@@ -46,6 +47,8 @@ class FakePlatform : public Platform {
     BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status) override;
     HRESULT CreateLocator(IWbemLocator** locator) override;
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
+    HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
+    void* MapWritableView(HANDLE mapping) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
@@ -53,6 +56,7 @@ class FakePlatform : public Platform {
 
   private:
     void Record(std::wstring event);
+    int m_mappings = 0, m_views = 0;
     std::mutex m_lock;
     std::vector<std::wstring> m_events;
 };
