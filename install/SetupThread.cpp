@@ -16,6 +16,7 @@ SetupThread::SetupThread() {
 }
 
 SetupThread::~SetupThread() {
+    ReleaseInstaller();
     CloseLog();
 }
 
