@@ -117,6 +117,27 @@ TEST_F(PackageTest, DirectoryWithTrailingBackslashWritesTheSameFilesWithoutClean
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), Resource(103));
 }
 
+TEST_F(PackageTest, DriveRootIsNotCleanedFirstButEveryFileIsReplaced) {
+    // The test prefix has an empty drive T: of its own.
+    const std::wstring root = L"T:\\";
+    ASSERT_TRUE(SetCurrentDirectoryW(root.c_str()));
+    WriteBytes(root + L"LoadVF.bin", std::string(4096, 'x'));
+    Outcome outcome;
+    {
+        SetupThread worker;
+        outcome = RunStep(worker, ExtractInstallationFiles);
+    }
+    EXPECT_EQ(outcome.failure, L"");
+    EXPECT_EQ(outcome.posted,
+              (Lines{L"S Extracting the installation...", L"D Extracting installation files"}));
+    EXPECT_EQ(ReadBytes(root + L"LoadVF.bin"), Resource(105));
+    EXPECT_EQ(ReadBytes(root + L"VelomarHDv.ima"), Resource(108));
+    for (const wchar_t* name : Names)
+        EXPECT_TRUE(DeleteFileW((root + name).c_str()));
+    DeleteFileW((root + LogFileName).c_str());
+    SetCurrentDirectoryW(directory.Path().c_str());
+}
+
 TEST_F(PackageTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
     // Unins.exe held open by another program: it survives the cleaning and cannot be created.
     HANDLE busy = CreateFileW(directory.File(L"Unins.exe").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
