@@ -11,7 +11,4 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 "$wine" wineboot -i >/dev/null 2>&1
 WINEPREFIX=$prefix "$server" -w
 [ -f "$prefix/system.reg" ] || { echo "make-prefix: no prefix was created in $prefix" >&2; exit 1; }
-# An empty drive T: of its own, for tests that run in a drive's root.
-mkdir -p "$prefix/drive_t"
-ln -sfn ../drive_t "$prefix/dosdevices/t:"
 echo "Wine prefix ready: $prefix"
