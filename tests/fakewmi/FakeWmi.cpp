@@ -92,16 +92,16 @@ struct Live {
     ~Live() { --g_live; }
 };
 
-class ClassObject : public IWbemClassObject {
+// A COM object of one interface: reference counting, QueryInterface for IUnknown and that
+// interface, and a place in the count of live objects.
+template <typename Interface, const IID* InterfaceId> class ComObject : public Interface {
   public:
-    explicit ClassObject(const Properties& properties) : m_properties(properties) {}
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IWbemClassObject))
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, *InterfaceId))
             return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IWbemClassObject*>(this);
+        *out = static_cast<Interface*>(this);
         AddRef();
         return S_OK;
     }
@@ -112,6 +112,18 @@ class ClassObject : public IWbemClassObject {
             delete this;
         return refs;
     }
+
+  protected:
+    virtual ~ComObject() = default;
+
+  private:
+    Live m_live;
+    LONG m_refs = 1;
+};
+
+class ClassObject : public ComObject<IWbemClassObject, &IID_IWbemClassObject> {
+  public:
+    explicit ClassObject(const Properties& properties) : m_properties(properties) {}
 
     HRESULT STDMETHODCALLTYPE Get(LPCWSTR name, LONG flags, VARIANT* value, CIMTYPE* type,
                                   LONG* flavor) override {
@@ -183,32 +195,13 @@ class ClassObject : public IWbemClassObject {
 
   private:
     virtual ~ClassObject() = default;
-    Live m_live;
-    LONG m_refs = 1;
     Properties m_properties;
 };
 
-class Enumerator : public IEnumWbemClassObject {
+class Enumerator : public ComObject<IEnumWbemClassObject, &IID_IEnumWbemClassObject> {
   public:
     // Takes over one reference to each object.
     explicit Enumerator(std::vector<IWbemClassObject*> objects) : m_objects(std::move(objects)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumWbemClassObject))
-            return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IEnumWbemClassObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
 
     HRESULT STDMETHODCALLTYPE Reset() override {
         HRESULT injected = S_OK;
@@ -247,8 +240,6 @@ class Enumerator : public IEnumWbemClassObject {
         for (IWbemClassObject* object : m_objects)
             object->Release();
     }
-    Live m_live;
-    LONG m_refs = 1;
     std::vector<IWbemClassObject*> m_objects;
     size_t m_next = 0;
 };
@@ -469,25 +460,8 @@ class Services : public IWbemServices, public IClientSecurity {
     DWORD m_capabilities = EOAC_NONE;
 };
 
-class Locator : public IWbemLocator {
+class Locator : public ComObject<IWbemLocator, &IID_IWbemLocator> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IWbemLocator))
-            return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IWbemLocator*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_refs); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG refs = InterlockedDecrement(&m_refs);
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
-
     HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password,
                                             const BSTR locale, LONG flags, const BSTR authority,
                                             IWbemContext* context, IWbemServices** result) override {
@@ -508,8 +482,6 @@ class Locator : public IWbemLocator {
 
   private:
     virtual ~Locator() = default;
-    Live m_live;
-    LONG m_refs = 1;
 };
 
 std::wstring GuidText(REFIID iid) {
