@@ -21,11 +21,23 @@ done
 
 "$root/scripts/install-deps.sh"
 build_product
+if [ "${TARNWICK_EMULATE_I386:-0}" = 1 ]; then
+  enable_i386_emulation
+  trap disable_i386_emulation EXIT
+fi
 arch=$(run_arch)
 wine=$(wine_loader "$arch")
 tree=$build/test-$arch
 configure_and_build "$arch" "$tree" -- Tarnwick FakeWmi tarnwick_demo_run
-echo "Shipped program: $build/i686/Tarnwick.exe; running the $arch build under $wine"
+if [ "$arch" = i686 ]; then
+  exe=$build/i686/Tarnwick.exe
+  echo "Running the shipped program $exe under $(i686_how)"
+else
+  exe=$tree/Tarnwick.exe
+  echo "NOTE: this machine cannot run 32-bit code ($(i686_refusal))."
+  echo "NOTE: the shipped program $build/i686/Tarnwick.exe was built but does not run here;"
+  echo "NOTE: the demo runs the x86_64 build of the same sources, $exe, under $wine instead."
+fi
 
 prefix=$build/demo-prefix
 "$root/cmake/make-prefix.sh" "$wine" "$prefix" >/dev/null
@@ -49,7 +61,7 @@ SCENARIO
 fi
 "$wine" reg add 'HKCU\Software\Wine\AppDefaults\Tarnwick.exe' /v Version /d win7 /f >/dev/null 2>&1
 
-export TARNWICK_EXE=$(winpath "$tree/Tarnwick.exe")
+export TARNWICK_EXE=$(winpath "$exe")
 driver=("$wine" "$tree/tests/system/tarnwick_demo_run.exe" "$(winpath "$out")")
 set +e
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && xdpyinfo >/dev/null 2>&1; then

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   googletest
   dosfstools mtools fdisk
+  osslsigncode openssl
 )
 
 missing=()

@@ -357,7 +357,7 @@ def parse_version_block(data, at):
     return key, value, children, end
 
 
-def check_version(resources):
+def check_version(resources, expected_version=None):
     found = {(n, lang) for (t, n, lang) in resources if t == RT_VERSION}
     expect(len(found) == 1, "there are %d version resources, expected one" % len(found))
     data = resources[(RT_VERSION, *found.pop())]
@@ -376,12 +376,23 @@ def check_version(resources):
     description = strings.get("FileDescription")
     expect(description == "Velomar HD Firmware Update",
            "FileDescription is %r, expected 'Velomar HD Firmware Update'" % description)
+    # What deployment consoles and the file's properties show.
+    expect(strings.get("CompanyName") == "Velomar", "CompanyName is %r, expected 'Velomar'" % strings.get("CompanyName"))
+    expect("Velomar" in strings.get("LegalCopyright", ""),
+           "LegalCopyright is %r, expected a notice naming Velomar" % strings.get("LegalCopyright"))
+    expect("firmware update" in strings.get("Comments", ""),
+           "Comments is %r, expected a text naming the firmware update" % strings.get("Comments"))
     text = strings.get("FileVersion", "")
     expect(text, "the version strings have no FileVersion")
+    expect(strings.get("ProductVersion") == text,
+           "ProductVersion %r differs from FileVersion %r" % (strings.get("ProductVersion"), text))
     parts = text.split(".")
     expect(all(p.isdigit() for p in parts) and tuple(map(int, parts)) == numbers[:len(parts)],
            "FileVersion %r disagrees with the fixed version %s" % (text, ".".join(map(str, numbers))))
-    return "FileVersion %s (%s)" % (text, ".".join(map(str, numbers)))
+    expect(expected_version is None or text == expected_version,
+           "FileVersion %r is not the project version %r" % (text, expected_version))
+    return "FileVersion %s (%s), %s, %s" % (text, ".".join(map(str, numbers)), strings["CompanyName"],
+                                            strings["LegalCopyright"])
 
 
 def first_difference(a, b):
@@ -441,7 +452,7 @@ def check_import_functions(imports):
     return "%d functions, none newer than Windows 2000" % sum(map(len, imports.values()))
 
 
-def run_checks(data, package_dir, product=True):
+def run_checks(data, package_dir, product=True, version=None):
     """[(check name, 'ok' | 'FAIL' | 'skip', detail)] for one executable's bytes."""
     results = []
 
@@ -470,7 +481,7 @@ def run_checks(data, package_dir, product=True):
     run("dialog 101", check_dialog, resources)
     run("icon 128", check_icon, resources)
     run("manifest", check_manifest, resources)
-    run("version", check_version, resources)
+    run("version", check_version, resources, version)
     run("package", check_package, resources, package_dir)
     return results
 
@@ -480,13 +491,14 @@ def main():
     parser.add_argument("--package", required=True, help="folder holding the six package files of that build")
     parser.add_argument("--not-product", action="store_true",
                         help="not the shipped i686 executable: skip the i686-only assertions")
+    parser.add_argument("--version", help="the project version that FileVersion must state")
     parser.add_argument("exe")
     args = parser.parse_args()
     if not os.path.isdir(args.package):
         print("package folder %s does not exist" % args.package)
         return 1
     with open(args.exe, "rb") as f:
-        results = run_checks(f.read(), args.package, product=not args.not_product)
+        results = run_checks(f.read(), args.package, product=not args.not_product, version=args.version)
     print("static checks of %s" % args.exe)
     for name, outcome, detail in results:
         print("  %-4s %-16s %s" % (outcome, name, detail))

@@ -145,6 +145,8 @@ CASES = [
     ("manifest id 2", rename_resource(check_pe.RT_MANIFEST, 1, 2), "manifest", "(2, 1033)"),
     ("file description", in_resource(check_pe.RT_VERSION, 1, "FileDescription".encode(UTF16),
                                      "FileDescriptiom".encode(UTF16)), "version", "FileDescription is None"),
+    ("company name", in_resource(check_pe.RT_VERSION, 1, "Velomar\0".encode(UTF16), "Velomir\0".encode(UTF16)),
+     "version", "CompanyName is 'Velomir'"),
     ("disk image byte", lambda d: flip_image_byte(d)[0], "package", "resource 108"),
     ("Setup.ini as 107", rename_resource(check_pe.RT_RCDATA, 103, 107),
      "package", "resource 103 (Setup.ini)"),

@@ -106,14 +106,17 @@ SessionEndBlocker::~SessionEndBlocker() {
     CloseHandle(m_ready);
 }
 
+// A window procedure must be stdcall on i686, which a lambda cannot be.
+static LRESULT CALLBACK RefuseEndSession(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_QUERYENDSESSION)
+        return FALSE;
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 DWORD WINAPI SessionEndBlocker::Run(void* self) {
     auto* blocker = static_cast<SessionEndBlocker*>(self);
     WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        if (message == WM_QUERYENDSESSION)
-            return FALSE;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
-    };
+    windowClass.lpfnWndProc = RefuseEndSession;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"TarnwickSessionEndBlocker";
     RegisterClassW(&windowClass);
