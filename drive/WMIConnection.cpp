@@ -95,7 +95,10 @@ int WalkDrivePositions(WMIConnection& connection, const QueryMessages& messages,
             throw HDWMIException(messages.enumeration);
         ComRef<IWbemClassObject> drive;
         ULONG returned = 0;
-        if (drives->Next(WBEM_INFINITE, 1, &drive, &returned) != 0 || drive.get() == nullptr)
+        const HRESULT next = drives->Next(QueryTimeout, 1, &drive, &returned);
+        if (next == WBEM_S_TIMEDOUT)
+            throw HDWMIException(messages.enumeration);
+        if (next != 0 || drive.get() == nullptr)
             return count;
         readDrive(drive.get(), position);
         ++count;
@@ -113,38 +116,45 @@ std::wstring ReadTextProperty(IWbemClassObject* drive, const wchar_t* name, cons
 } // namespace
 
 bool WMIConnection::Open() {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
-        return false;
-    const HRESULT security = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    if (FAILED(security) && security != RPC_E_TOO_LATE) {
+    return OpenNamespace(L"root\\CIMV2", RPC_C_AUTHN_LEVEL_CALL) == S_OK;
+}
+
+HRESULT WMIConnection::OpenNamespace(const wchar_t* path, DWORD authenticationLevel) {
+    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (FAILED(result))
+        return result;
+    result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(result) && result != RPC_E_TOO_LATE) {
         CoUninitialize();
-        return false;
+        return result;
     }
-    if (FAILED(CurrentPlatform().CreateLocator(&Locator)) || Locator == nullptr) {
+    result = CurrentPlatform().CreateLocator(&Locator);
+    if (FAILED(result) || Locator == nullptr) {
         Locator = nullptr;
         CoUninitialize();
-        return false;
+        return FAILED(result) ? result : E_POINTER;
     }
-    const Bstr cimv2(L"root\\CIMV2");
-    if (FAILED(Locator->ConnectServer(cimv2, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &Services)) ||
-        Services == nullptr) {
+    const Bstr name(path);
+    result = Locator->ConnectServer(name, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &Services);
+    if (FAILED(result) || Services == nullptr) {
         Services = nullptr;
         Locator->Release();
         Locator = nullptr;
         CoUninitialize();
-        return false;
+        return FAILED(result) ? result : E_POINTER;
     }
-    if (FAILED(CoSetProxyBlanket(Services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                                 RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE))) {
+    result = CoSetProxyBlanket(Services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, authenticationLevel,
+                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    if (FAILED(result)) {
         Services->Release();
         Services = nullptr;
         Locator->Release();
         Locator = nullptr;
         CoUninitialize();
-        return false;
+        return result;
     }
-    return true;
+    return S_OK;
 }
 
 void WMIConnection::Close() {
@@ -212,12 +222,57 @@ bool QueryDisk0IsGPT(WMIConnection& connection) {
         throw HDWMIException(L"An error occurred enumerating the WMI query.");
     ComRef<IWbemClassObject> partition;
     ULONG returned = 0;
-    if (partitions->Next(WBEM_INFINITE, 1, &partition, &returned) != 0 || partition.get() == nullptr)
+    if (partitions->Next(QueryTimeout, 1, &partition, &returned) != 0 || partition.get() == nullptr)
         throw HDWMIException(
             L"An error occurred enumerating the WMI query results to get the disk partitions.");
     const std::wstring type = ReadTextProperty(
         partition.get(), L"Type", L"An error occurred getting the drive partition type from WMI.");
     return type.find(L"GPT:") != std::wstring::npos;
+}
+
+VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wstring& driveLetter) {
+    const Bstr language(L"WQL");
+    const Bstr query(L"Select * from Win32_EncryptableVolume Where DriveLetter = '" + driveLetter + L"'");
+    ComRef<IEnumWbemClassObject> volumes;
+    const HRESULT executed =
+        connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &volumes);
+    if (executed == HRESULT(WBEM_E_INVALID_CLASS))
+        return VolumeEncryption::NotEncryptable;
+    if (executed != 0 || volumes.get() == nullptr)
+        throw HDWMIException(L"An error occurred executing the WMI query to get the volume encryption.");
+    ComRef<IWbemClassObject> volume;
+    ULONG returned = 0;
+    const HRESULT next = volumes->Next(QueryTimeout, 1, &volume, &returned);
+    if (next == WBEM_S_FALSE && volume.get() == nullptr)
+        return VolumeEncryption::NotEncryptable;
+    if (next != 0 || volume.get() == nullptr)
+        throw HDWMIException(
+            L"An error occurred enumerating the WMI query results to get the volume encryption.");
+
+    // Protection on (1) or unknown (2, a locked volume): encrypted.
+    const wchar_t* const unreadable = L"An error occurred getting the volume encryption from WMI.";
+    Variant protection;
+    if (GetProperty(volume.get(), L"ProtectionStatus", protection) != 0 ||
+        VariantChangeType(&protection.value, &protection.value, 0, VT_UI4) != S_OK)
+        throw HDWMIException(unreadable);
+    // A volume whose protection is suspended is encrypted all the same: its conversion tells.
+    Variant path;
+    if (GetProperty(volume.get(), L"__PATH", path) != 0 || path.value.vt != VT_BSTR)
+        throw HDWMIException(unreadable);
+    const Bstr method(L"GetConversionStatus");
+    ComRef<IWbemClassObject> output;
+    if (connection.Services->ExecMethod(path.value.bstrVal, method, 0, nullptr, nullptr, &output, nullptr) !=
+            0 ||
+        output.get() == nullptr)
+        throw HDWMIException(unreadable);
+    Variant result, conversion;
+    if (GetProperty(output.get(), L"ReturnValue", result) != 0 ||
+        VariantChangeType(&result.value, &result.value, 0, VT_UI4) != S_OK || result.value.ulVal != 0 ||
+        GetProperty(output.get(), L"ConversionStatus", conversion) != 0 ||
+        VariantChangeType(&conversion.value, &conversion.value, 0, VT_UI4) != S_OK)
+        throw HDWMIException(unreadable);
+    return protection.value.ulVal == 0 && conversion.value.ulVal == 0 ? VolumeEncryption::Decrypted
+                                                                      : VolumeEncryption::Encrypted;
 }
 
 std::wstring ExtractRevisionFromPNPDeviceID(const std::wstring& pnpDeviceId) {

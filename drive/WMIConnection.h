@@ -18,13 +18,19 @@ struct WMIConnection {
     IWbemLocator* Locator = nullptr;
     IWbemServices* Services = nullptr;
 
-    // True when ready for queries; a failed opening has undone its own steps.
+    // True when ready for queries in root\CIMV2; a failed opening has undone its own steps.
     bool Open();
+    // The same for another namespace and authentication level; returns the failure (S_OK when
+    // open), ConnectServer's own for a namespace that does not exist.
+    HRESULT OpenNamespace(const wchar_t* path, DWORD authenticationLevel);
     // Releases the services, then the locator, then uninitialises COM.
     void Close();
 };
 
 constexpr int MaxDrivePositions = 8;
+// How long one query waits for its answer: a WMI service that stops answering fails that query
+// instead of holding the run until a deployment engine kills it.
+constexpr LONG QueryTimeout = 60000;
 
 // The drive inventory, indexed by drive position (the number after PhysicalDrive).
 extern std::wstring DriveModels[MaxDrivePositions];
@@ -40,6 +46,16 @@ int QueryDriveFirmwareRevisions(WMIConnection& connection);
 int QueryDrivePNPDeviceIDs(WMIConnection& connection);
 // True when the type of disk 0's first partition contains "GPT:".
 bool QueryDisk0IsGPT(WMIConnection& connection);
+
+// BitLocker's namespace, which exists only on editions of Windows Vista and later that have it.
+constexpr wchar_t VolumeEncryptionNamespace[] = L"root\\CIMV2\\Security\\MicrosoftVolumeEncryption";
+// Whether BitLocker leaves a volume as plain sectors. NotEncryptable: no such class, or no
+// instance for the volume (not an NTFS volume of a local disk).
+enum class VolumeEncryption { NotEncryptable, Decrypted, Encrypted };
+// The state of the volume with driveLetter ("C:"), on a connection to VolumeEncryptionNamespace:
+// Decrypted only when it is fully decrypted and its protection is off. Raises HDWMIException when
+// that cannot be read.
+VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wstring& driveLetter);
 
 // The revision in a Plug and Play identifier: the run after the first double underscore.
 std::wstring ExtractRevisionFromPNPDeviceID(const std::wstring& pnpDeviceId);

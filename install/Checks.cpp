@@ -3,6 +3,7 @@
 #include "drive/WMIConnection.h"
 #include "install/Platform.h"
 #include "install/SetupThread.h"
+#include "install/WorkingDirectory.h"
 
 #include <cwchar>
 
@@ -68,4 +69,49 @@ bool IsOnACPower(SetupThread&) {
     if (!CurrentPlatform().ReadPowerStatus(&status))
         status.ACLineStatus = 255;
     return status.ACLineStatus != 0;
+}
+
+namespace {
+// "C:" for a path on a drive letter; empty for a network path, which BitLocker never encrypts.
+std::wstring DriveLetterOf(const std::wstring& path) {
+    wchar_t letter = path.size() >= 2 && path[1] == L':' ? path[0] : 0;
+    if (letter >= L'a' && letter <= L'z')
+        letter = static_cast<wchar_t>(letter - L'a' + L'A');
+    return letter >= L'A' && letter <= L'Z' ? std::wstring{letter, L':'} : std::wstring();
+}
+} // namespace
+
+std::wstring FindEncryptedVolume(SetupThread&) {
+    if (ReadWindowsVersion().dwMajorVersion < 6)
+        return std::wstring();
+    std::wstring letters[2];
+    letters[0] = DriveLetterOf(GetWorkingDirectory());
+    wchar_t windows[MAX_PATH] = L"";
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    letters[1] = DriveLetterOf(length > 0 && length < MAX_PATH ? windows : L"");
+    if (letters[1] == letters[0])
+        letters[1].clear();
+    if (letters[0].empty() && letters[1].empty())
+        return std::wstring();
+
+    WMIConnection connection;
+    const HRESULT opened = connection.OpenNamespace(VolumeEncryptionNamespace, RPC_C_AUTHN_LEVEL_PKT_PRIVACY);
+    if (opened == HRESULT(WBEM_E_INVALID_NAMESPACE))
+        return std::wstring(); // Windows without BitLocker
+    if (opened != S_OK)
+        throw HDWMIException(L"An error occurred connecting to WMI to check the volume encryption.");
+    std::wstring encrypted;
+    try {
+        for (const std::wstring& letter : letters) {
+            if (!letter.empty() && QueryVolumeEncryption(connection, letter) == VolumeEncryption::Encrypted) {
+                encrypted = letter;
+                break;
+            }
+        }
+    } catch (...) {
+        connection.Close();
+        throw;
+    }
+    connection.Close();
+    return encrypted;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The checks that the machine can take the update. Each returns a boolean and posts only its own
 // detail lines; the install sequence reports the failures.
+#include <string>
+
 class SetupThread;
 
 // True when the caller's token holds the built-in Administrators group as an enabled member.
@@ -12,3 +14,9 @@ bool CheckWindowsVersion(SetupThread& thread);
 bool IsEfiBootLoader(SetupThread& thread);
 // False only when the AC line is reported offline.
 bool IsOnACPower(SetupThread& thread);
+// The volume of the working directory or of Windows (as "C:") that BitLocker encrypts or protects,
+// or the empty text when neither is (or, before Windows Vista and where BitLocker's namespace or
+// class does not exist, when nothing can be). The installer reads the update image's sectors
+// straight from the disk, which on such a volume are ciphertext. Raises HDWMIException when
+// BitLocker's namespace exists but a volume's state cannot be read.
+std::wstring FindEncryptedVolume(SetupThread& thread);

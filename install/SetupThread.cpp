@@ -57,6 +57,12 @@ void SetupThread::CloseLog() {
 void SetupThread::WriteLog(std::wstring text) {
     if (!m_bLogOpen)
         return;
+    // Texts from outside (a drive's model, a folder) may hold control characters: shown as U+FFFD,
+    // they can neither end an entry early nor forge one.
+    for (wchar_t& c : text) {
+        if (c < 0x20 || c == 0x7F)
+            c = 0xFFFD;
+    }
     // Each entry is one line; a text too long for one goes on in the next, never split inside a
     // surrogate pair.
     constexpr size_t maxText = MaxLogEntry - 2;
@@ -81,13 +87,12 @@ void SetupThread::WriteLog(std::wstring text) {
 }
 
 void SetupThread::PostLine(UINT message, std::wstring text) {
+    // The log first: a run killed during the pause must not lack the line the window shows.
+    WriteLog(text);
     if (!m_bSilent) {
-        auto* line = new std::wstring(text);
-        if (m_hDialog == nullptr || !PostMessageW(m_hDialog, message, 0, reinterpret_cast<LPARAM>(line)))
-            delete line; // nobody received it
+        PostRecord(m_hDialog, message, std::unique_ptr<std::wstring>(new std::wstring(std::move(text))));
         CurrentPlatform().Pause(StatusPause);
     }
-    WriteLog(std::move(text));
 }
 
 void SetupThread::PostStatus(std::wstring text) {
@@ -99,10 +104,8 @@ void SetupThread::PostDetail(std::wstring text) {
 }
 
 void SetupThread::ReportError(std::wstring message, int32_t code, BYTE isError) {
-    auto* record = new SetupException(message, code, isError);
-    if (m_hDialog == nullptr ||
-        !PostMessageW(m_hDialog, WM_SETUP_FAILED, 0, reinterpret_cast<LPARAM>(record)))
-        delete record;
+    PostRecord(m_hDialog, WM_SETUP_FAILED,
+               std::unique_ptr<SetupException>(new SetupException(message, code, isError)));
     WriteLog(L"Exception: " + message);
 }
 
@@ -171,11 +174,28 @@ void SetupThread::RunSequence() {
         if (!CheckHardDriveModel(*this))
             return;
 
+        // No line of its own: where no volume is encrypted, the log stays as it always was.
+        std::wstring encrypted;
+        try {
+            encrypted = FindEncryptedVolume(*this);
+        } catch (const HDWMIException& e) {
+            ReportError(L"An error occurred while checking BitLocker encryption. " + e.Message,
+                        VolumeEncrypted, 1);
+            return;
+        }
+        if (!encrypted.empty()) {
+            ReportError(L"BitLocker encryption is on for drive " + encrypted +
+                            L", we can't deploy this update onto it.",
+                        VolumeEncrypted, 0);
+            PostDetail(L"Refer to the ReadMe file for instructions to update the firmware locally.");
+            return;
+        }
+
         ExtractInstallationFiles(*this);
         RunSetup(*this);
         DeleteExistingFiles(*this);
         RestartIfRequested(*this);
-        PostMessageW(m_hDialog, WM_SETUP_SUCCEEDED, 0, 0);
+        PostSucceeded(m_hDialog);
     } catch (const SetupException& e) {
         WriteLog(e.Message);
         ReportError(e.Message, e.Code, e.IsError);

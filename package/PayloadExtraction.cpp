@@ -5,7 +5,9 @@
 #include "install/SetupThread.h"
 #include "install/WorkingDirectory.h"
 
+#include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 const PayloadFile PayloadCatalogue[PayloadFileCount] = {
     {L"Setup.exe", 102},  {L"Setup.ini", 103},    {L"Unins.exe", 104},
@@ -60,6 +62,47 @@ HANDLE HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes) {
     return file;
 }
 
+std::wstring FileName(const std::wstring& path) {
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// The name and the reason, for a write that failed with a Windows error or an exception code.
+[[noreturn]] void FailWriting(const std::wstring& path, const wchar_t* what, DWORD code) {
+    wchar_t reason[96];
+    swprintf(reason, 96, L" (%ls, code %u)", what, static_cast<unsigned>(code));
+    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written" + reason,
+                         ExtractFailed, 1);
+}
+
+// A copy into a view of a file can fault: the disk fills up as its pages are written, or the
+// device goes away. It runs on a thread of its own, and a fault ends that thread instead of the
+// program: the top-level exception filter (all that Windows 2000 offers without __try) ends it
+// with the exception's code.
+struct ViewCopy {
+    void* to;
+    const void* from;
+    size_t size;
+    DWORD threadId;
+    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter;
+};
+ViewCopy* g_viewCopy = nullptr; // the copy in progress; extraction runs on one thread at a time
+
+LONG WINAPI EndFaultedViewCopy(EXCEPTION_POINTERS* exception) {
+    const DWORD code = exception->ExceptionRecord->ExceptionCode;
+    ViewCopy* copy = g_viewCopy;
+    if (copy != nullptr && GetCurrentThreadId() == copy->threadId &&
+        (code == EXCEPTION_IN_PAGE_ERROR || code == EXCEPTION_ACCESS_VIOLATION))
+        ExitThread(code);
+    return copy != nullptr && copy->previousFilter != nullptr ? copy->previousFilter(exception)
+                                                              : EXCEPTION_CONTINUE_SEARCH;
+}
+
+DWORD WINAPI RunViewCopy(void* parameter) {
+    const auto* copy = static_cast<const ViewCopy*>(parameter);
+    std::memcpy(copy->to, copy->from, copy->size);
+    return 0;
+}
+
 void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -69,23 +112,99 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
         CloseHandle(file);
         return;
     }
+    // A write that fails leaves no partial file behind; files written before it stay, as after
+    // any other failed extraction.
+    auto discard = [&](HANDLE mapping) {
+        if (mapping != nullptr)
+            CloseHandle(mapping);
+        CloseHandle(file);
+        DeleteFileW(path.c_str());
+    };
+    // The file takes its full size first, so that a disk without the room fails here.
+    LARGE_INTEGER size;
+    size.QuadPart = bytes.size;
+    if (!SetFilePointerEx(file, size, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        const DWORD error = GetLastError();
+        discard(nullptr);
+        FailWriting(path, L"the disk has no room for it", error);
+    }
     HANDLE mapping = CurrentPlatform().CreateWritableMapping(file, bytes.size);
     if (mapping == nullptr) {
-        CloseHandle(file);
+        discard(nullptr);
         Fail(L"Extract file failed, file mapping handle is invalid");
     }
     void* view = CurrentPlatform().MapWritableView(mapping);
     if (view == nullptr) {
-        CloseHandle(mapping);
-        CloseHandle(file);
+        discard(mapping);
         Fail(L"Extract file failed, file view is invalid");
     }
-    std::memcpy(view, bytes.data, bytes.size);
+    const DWORD fault = CopyIntoView(view, bytes.data, bytes.size);
     UnmapViewOfFile(view);
+    if (fault != 0) {
+        discard(mapping);
+        FailWriting(path, L"writing it failed: the disk is full or the device failed", fault);
+    }
     CloseHandle(mapping);
     CloseHandle(file);
 }
+
+// Everything the installer is given must be reachable by a path of fewer than MAX_PATH characters:
+// neither the installer's start nor the installer itself can use longer ones.
+void CheckPathLengths(const std::wstring& directory) {
+    size_t longest = 0;
+    for (const PayloadFile& file : PayloadCatalogue)
+        longest = std::max(longest, CombinePath(directory, file.name).size());
+    if (longest >= MAX_PATH) {
+        wchar_t limit[96];
+        swprintf(limit, 96, L" (%u characters; the installer takes paths of at most %u)",
+                 static_cast<unsigned>(longest), static_cast<unsigned>(MAX_PATH - 1));
+        throw SetupException(
+            L"Extract file failed, the working directory's path is too long for the installer" +
+                std::wstring(limit),
+            ExtractFailed, 1);
+    }
+}
+
+// The package is written only where it fits whole, so that a full disk fails before any file.
+void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
+    ULONGLONG needed = 0;
+    for (const PayloadFile& file : PayloadCatalogue) {
+        HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(file.resourceId), MAKEINTRESOURCEW(10));
+        if (resource != nullptr)
+            needed += SizeofResource(module, resource);
+    }
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW(directory.c_str(), &available, nullptr, nullptr))
+        return; // unknown: each file's own write tells
+    if (available.QuadPart < needed) {
+        wchar_t sizes[128];
+        swprintf(sizes, 128, L" (%I64u bytes needed, %I64u free)", needed, available.QuadPart);
+        throw SetupException(L"Extract file failed, the disk of the working directory is full" +
+                                 std::wstring(sizes),
+                             ExtractFailed, 1);
+    }
+}
 } // namespace
+
+DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
+    ViewCopy copy = {view, bytes, size, 0, nullptr};
+    g_viewCopy = &copy;
+    copy.previousFilter = SetUnhandledExceptionFilter(EndFaultedViewCopy);
+    HANDLE thread = CreateThread(nullptr, 0, RunViewCopy, &copy, CREATE_SUSPENDED, &copy.threadId);
+    DWORD result = 0;
+    if (thread == nullptr) {
+        result = RunViewCopy(&copy); // no thread to spare: copy here, unguarded as before
+    } else {
+        ResumeThread(thread);
+        WaitForSingleObject(thread, INFINITE);
+        if (!GetExitCodeThread(thread, &result))
+            result = GetLastError();
+        CloseHandle(thread);
+    }
+    SetUnhandledExceptionFilter(copy.previousFilter);
+    g_viewCopy = nullptr;
+    return result;
+}
 
 void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
     WriteFileFromBytes(path, LoadPayload(module, id));
@@ -94,6 +213,7 @@ void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
 void ExtractInstallationFiles(SetupThread& thread) {
     const std::wstring directory = GetWorkingDirectory();
     thread.PostStatus(L"Extracting the installation...");
+    CheckPathLengths(directory);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(directory.c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -103,6 +223,7 @@ void ExtractInstallationFiles(SetupThread& thread) {
     }
     thread.PostDetail(L"Extracting installation files");
     HMODULE module = GetModuleHandleW(nullptr);
+    CheckFreeSpace(directory, module);
     for (const PayloadFile& file : PayloadCatalogue) {
         const std::wstring path = CombinePath(directory, file.name);
         const ResourceBytes bytes = LoadPayload(module, file.resourceId);

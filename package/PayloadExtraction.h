@@ -24,3 +24,7 @@ void ExtractInstallationFiles(SetupThread& thread);
 void DeleteExistingFiles(SetupThread& thread);
 // Writes resource (type 10) id of module to path in one copy through a view of the new file.
 void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path);
+// Copies size bytes into a writable view of a file. Returns 0, or the code of the exception that
+// ended the copy (EXCEPTION_IN_PAGE_ERROR when the disk filled up or the device failed): a fault
+// in the view fails the write instead of ending the program.
+DWORD CopyIntoView(void* view, const void* bytes, size_t size);

@@ -107,20 +107,27 @@ INT_PTR TarnwickDlg::OnQueryDragIcon(WPARAM, LPARAM) {
 }
 
 INT_PTR TarnwickDlg::OnStatusText(WPARAM, LPARAM lParam) {
-    std::unique_ptr<std::wstring> line(reinterpret_cast<std::wstring*>(lParam));
+    const std::unique_ptr<std::wstring> line = TakeRecord<std::wstring>(lParam);
+    if (!line)
+        return TRUE;
     SetDlgItemText(IDC_STATUS_TEXT, line->c_str());
     SetDlgItemText(IDC_DETAIL_TEXT, L"");
     return TRUE;
 }
 
 INT_PTR TarnwickDlg::OnDetailText(WPARAM, LPARAM lParam) {
-    std::unique_ptr<std::wstring> line(reinterpret_cast<std::wstring*>(lParam));
+    const std::unique_ptr<std::wstring> line = TakeRecord<std::wstring>(lParam);
+    if (!line)
+        return TRUE;
     SetDlgItemText(IDC_DETAIL_TEXT, line->c_str());
     return TRUE;
 }
 
 INT_PTR TarnwickDlg::OnInstallFailed(WPARAM, LPARAM lParam) {
-    std::unique_ptr<SetupException> failure(reinterpret_cast<SetupException*>(lParam));
+    const std::unique_ptr<SetupException> failure = TakeRecord<SetupException>(lParam);
+    if (!failure)
+        return TRUE;
+    m_runState = RunState::Failed;
     m_nResult = failure->Code;
     if (m_bSilent) {
         EndDialog(failure->Code);
@@ -151,6 +158,9 @@ INT_PTR TarnwickDlg::OnShowDialog(WPARAM, LPARAM) {
 }
 
 INT_PTR TarnwickDlg::OnInstallSucceeded(WPARAM, LPARAM) {
+    if (!TakeSucceeded())
+        return TRUE;
+    m_runState = RunState::Succeeded;
     if (!m_bSilent) {
         SetDlgItemText(IDC_STATUS_TEXT, L"The installation completed successfully.");
         SetDlgItemText(IDC_DETAIL_TEXT, L"");
@@ -172,7 +182,8 @@ INT_PTR TarnwickDlg::OnInstallSucceeded(WPARAM, LPARAM) {
 }
 
 INT_PTR TarnwickDlg::OnOkClicked(WPARAM, LPARAM) {
-    if (m_bRestarting)
+    // Only a successful run restarts, whatever sent the command: the button is disabled before.
+    if (m_bRestarting || m_runState != RunState::Succeeded)
         return TRUE;
     EnableButton(IDOK, FALSE);
     EnableButton(IDCLOSE, FALSE);
@@ -182,6 +193,9 @@ INT_PTR TarnwickDlg::OnOkClicked(WPARAM, LPARAM) {
 }
 
 INT_PTR TarnwickDlg::OnCloseClicked(WPARAM, LPARAM) {
+    // While the run goes on there is no outcome to end with (Esc abandons it instead).
+    if (m_runState == RunState::Running)
+        return TRUE;
     EndDialog(m_nResult != 0 ? m_nResult : ERROR_SUCCESS_REBOOT_REQUIRED);
     return TRUE;
 }

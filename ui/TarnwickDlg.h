@@ -24,6 +24,8 @@ class TarnwickDlg : public Dialog {
     BOOL m_bReboot = FALSE;
     int32_t m_nResult = 0;
     BOOL m_bRestarting = FALSE;
+    // What the worker has reported: OK acts only after a success, Close only after an outcome.
+    enum class RunState { Running, Failed, Succeeded } m_runState = RunState::Running;
 
   protected:
     BOOL OnInitDialog() override;

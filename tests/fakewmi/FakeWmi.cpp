@@ -54,8 +54,8 @@ void AppendLog(const State& state, const std::wstring& line) {
 }
 
 // Records one call. Returns true, with *injected set, when a fail line of the scenario names this call.
-bool Record(const wchar_t* method, const std::wstring& property, const std::wstring& args,
-            HRESULT* injected) {
+bool Record(const wchar_t* method, const std::wstring& property, const std::wstring& args, HRESULT* injected,
+            bool* hang = nullptr) {
     State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.calls.push_back({method, args});
@@ -68,11 +68,15 @@ bool Record(const wchar_t* method, const std::wstring& property, const std::wstr
                          : Lower(f.property) == Lower(property) && f.occurrence == propertyCount;
         if (f.method == method && match) {
             *injected = f.result;
+            if (hang)
+                *hang = f.hang;
             return true;
         }
     }
     return false;
 }
+
+constexpr ULONG MaxHang = 5 * 60 * 1000;
 
 std::wstring Text(const wchar_t* s) {
     return s ? std::wstring(s) : L"(null)";
@@ -215,7 +219,10 @@ class Enumerator : public ComObject<IEnumWbemClassObject, &IID_IEnumWbemClassObj
                                    ULONG* returned) override {
         HRESULT injected = S_OK;
         std::wstring args = std::to_wstring(static_cast<ULONG>(timeout)) + L"|" + std::to_wstring(count);
-        if (Record(L"Next", L"", args, &injected)) {
+        bool hang = false;
+        if (Record(L"Next", L"", args, &injected, &hang)) {
+            if (hang) // a service that stops answering: the caller's time-out, at most five minutes
+                Sleep(static_cast<ULONG>(timeout) < MaxHang ? static_cast<ULONG>(timeout) : MaxHang);
             if (returned)
                 *returned = 0;
             return injected;
@@ -245,10 +252,46 @@ class Enumerator : public ComObject<IEnumWbemClassObject, &IID_IEnumWbemClassObj
 };
 
 // The instances that a query names, or false when the text is not one of the two queries the fake knows.
-bool Select(const std::wstring& query, std::vector<IWbemClassObject*>* objects) {
+const wchar_t EncryptionNamespace[] = L"root\\CIMV2\\Security\\MicrosoftVolumeEncryption";
+const wchar_t VolumeQuery[] = L"Select * from Win32_EncryptableVolume Where DriveLetter = '";
+
+std::wstring VolumePath(const std::wstring& letter) {
+    return L"Win32_EncryptableVolume.DeviceID=\"\\\\?\\Volume{" + letter.substr(0, 1) + L"}\\\"";
+}
+
+// The instance of a scenario volume, with the properties that WMI reports.
+Properties VolumeProperties(const Scenario::Volume& volume) {
+    Properties properties;
+    Value text;
+    text.text = volume.letter;
+    properties.emplace_back(L"DriveLetter", text);
+    text.text = VolumePath(volume.letter);
+    properties.emplace_back(L"__PATH", text);
+    for (const auto& p : volume.properties)
+        if (p.first == L"ProtectionStatus")
+            properties.push_back(p);
+    return properties;
+}
+
+bool SelectVolumes(const Scenario& scenario, const std::wstring& query,
+                   std::vector<IWbemClassObject*>* objects) {
+    const std::wstring prefix = VolumeQuery;
+    if (query.compare(0, prefix.size(), prefix) != 0 || query.size() != prefix.size() + 3 ||
+        query.back() != L'\'')
+        return false;
+    const std::wstring letter = query.substr(prefix.size(), 2);
+    for (const Scenario::Volume& volume : scenario.volumes)
+        if (_wcsicmp(volume.letter.c_str(), letter.c_str()) == 0)
+            objects->push_back(new ClassObject(VolumeProperties(volume)));
+    return true;
+}
+
+bool Select(const std::wstring& query, bool encryption, std::vector<IWbemClassObject*>* objects) {
     State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     const Scenario& scenario = state.scenario;
+    if (encryption)
+        return SelectVolumes(scenario, query, objects);
     if (query == PartitionQuery) {
         if (scenario.hasPartition)
             objects->push_back(new ClassObject(scenario.partition));
@@ -308,7 +351,7 @@ class Services : public IWbemServices, public IClientSecurity {
         if (!language || _wcsicmp(language, L"WQL") != 0)
             return WBEM_E_INVALID_QUERY_TYPE;
         std::vector<IWbemClassObject*> objects;
-        if (!query || !Select(Text(query), &objects))
+        if (!query || !Select(Text(query), m_encryption, &objects))
             return WBEM_E_INVALID_QUERY;
         *result = new Enumerator(std::move(objects));
         return injected;
@@ -440,17 +483,48 @@ class Services : public IWbemServices, public IClientSecurity {
                                                          IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
-    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
-                                         IWbemClassObject**, IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
+    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR path, const BSTR method, LONG flags, IWbemContext*,
+                                         IWbemClassObject*, IWbemClassObject** out,
+                                         IWbemCallResult** callResult) override {
+        HRESULT injected = S_OK;
+        const bool inject = Record(
+            L"ExecMethod", L"", Text(path) + L"|" + Text(method) + L"|" + std::to_wstring(flags), &injected);
+        if (out)
+            *out = nullptr;
+        if (callResult)
+            *callResult = nullptr;
+        if (inject && FAILED(injected))
+            return injected;
+        if (!m_encryption || !path || !method || _wcsicmp(method, L"GetConversionStatus") != 0)
+            return WBEM_E_INVALID_METHOD;
+        State& state = TheState();
+        std::lock_guard<std::mutex> hold(state.lock);
+        for (const Scenario::Volume& volume : state.scenario.volumes) {
+            if (VolumePath(volume.letter) != path)
+                continue;
+            Properties result;
+            Value zero;
+            zero.kind = Value::Int;
+            result.emplace_back(L"ReturnValue", zero);
+            for (const auto& p : volume.properties)
+                if (p.first == L"ConversionStatus")
+                    result.push_back(p);
+            if (out)
+                *out = new ClassObject(result);
+            return injected;
+        }
+        return WBEM_E_NOT_FOUND;
     }
     HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
                                               IWbemObjectSink*) override {
         return WBEM_E_NOT_SUPPORTED;
     }
 
+    explicit Services(bool encryption) : m_encryption(encryption) {}
+
   private:
     virtual ~Services() = default;
+    const bool m_encryption; // BitLocker's namespace, not root\CIMV2
     Live m_live;
     LONG m_refs = 1;
     DWORD m_authn = RPC_C_AUTHN_WINNT;
@@ -474,9 +548,16 @@ class Locator : public ComObject<IWbemLocator, &IID_IWbemLocator> {
         *result = nullptr;
         if (inject && FAILED(injected))
             return injected;
-        if (!resource || _wcsicmp(resource, L"root\\CIMV2") != 0)
+        bool encryption = false;
+        if (resource && _wcsicmp(resource, EncryptionNamespace) == 0) {
+            std::lock_guard<std::mutex> hold(TheState().lock);
+            encryption = !TheState().scenario.volumes.empty();
+            if (!encryption)
+                return WBEM_E_INVALID_NAMESPACE;
+        } else if (!resource || _wcsicmp(resource, L"root\\CIMV2") != 0) {
             return WBEM_E_INVALID_NAMESPACE;
-        *result = new Services;
+        }
+        *result = new Services(encryption);
         return injected;
     }
 

@@ -4,20 +4,29 @@
 // Scenario text (UTF-8 in a file), one statement a line; '#' starts a comment, blank lines are ignored:
 //   drive <position 0..15> [model=<value>] [firmware=<value>] [pnp=<value>]
 //   partition type=<value>                       the first partition of disk 0 (else disk 0 has none)
+//   volume <letter>: [protection=<value>] [conversion=<value>]
+//                                                  a volume in BitLocker's namespace; with no volume
+//                                                  line the namespace does not exist
 //   fail <Method>[:<Property>] <occurrence> <hresult>
-// <value> is "text" (escapes \" and \\; any other backslash stands for itself), null (VT_NULL),
-// int:<n> (VT_I4) or array (VT_ARRAY|VT_BSTR with one element, which no VARIANT conversion makes a BSTR).
-// A key left out of a drive line is a property the instance lacks: Get gives WBEM_E_NOT_FOUND.
-// fail makes the n-th call (1-based, counted since the scenario was loaded) of CreateInstance,
-// ConnectServer, SetBlanket, ExecQuery, Reset, Next or Get (Get:<Property> counts only Gets of that
-// property) return <hresult> (decimal or 0x hex). A failure code replaces the call's work; a success
-// code is returned after the work is done, except that Next and Get return any injected code at once,
-// with no object and with the VARIANT untouched.
+//   fail Next <occurrence> hang                    that Next answers nothing until the caller's
+//                                                  time-out (at most 5 minutes), then WBEM_S_TIMEDOUT
+// <value> is "text" (escapes \", \\ and \uXXXX, any UTF-16 unit; any other backslash stands for itself), null
+// (VT_NULL), int:<n> (VT_I4) or array (VT_ARRAY|VT_BSTR with one element, which no VARIANT conversion makes a
+// BSTR). A key left out of a drive line is a property the instance lacks: Get gives WBEM_E_NOT_FOUND. fail
+// makes the n-th call (1-based, counted since the scenario was loaded) of CreateInstance, ConnectServer,
+// SetBlanket, ExecQuery, Reset, Next or Get (Get:<Property> counts only Gets of that property) return
+// <hresult> (decimal or 0x hex). A failure code replaces the call's work; a success code is returned after
+// the work is done, except that Next and Get return any injected code at once, with no object and with the
+// VARIANT untouched.
 //
-// ConnectServer knows only root\CIMV2, in any case (else WBEM_E_INVALID_NAMESPACE). ExecQuery knows only
-// WQL (else WBEM_E_INVALID_QUERY_TYPE) and the two queries of the program, the drive query with a decimal
-// position and the query for the partitions of disk 0 (any other text: WBEM_E_INVALID_QUERY). A position
-// without a drive gives an empty enumerator: Next gives WBEM_S_FALSE and no object.
+// ConnectServer knows root\CIMV2 and, when the scenario names a volume, BitLocker's namespace
+// root\CIMV2\Security\MicrosoftVolumeEncryption, in any case (else WBEM_E_INVALID_NAMESPACE). ExecQuery
+// knows only WQL (else WBEM_E_INVALID_QUERY_TYPE) and the queries of the program: in root\CIMV2 the drive
+// query with a decimal position and the query for the partitions of disk 0, in BitLocker's namespace
+// the volume query by drive letter (any other text: WBEM_E_INVALID_QUERY). A position or letter without
+// an object gives an empty enumerator: Next gives WBEM_S_FALSE and no object. A volume has DriveLetter,
+// ProtectionStatus (when given) and __PATH; ExecMethod on that path runs GetConversionStatus, whose
+// output has ReturnValue 0 and the volume's ConversionStatus (when given).
 //
 // Every call is recorded with its arguments as text, joined by '|':
 //   CreateInstance  {interface id}
@@ -26,6 +35,7 @@
 //   ExecQuery       language|query|flags
 //   Reset           (nothing)
 //   Next            timeout (unsigned)|count
+//   ExecMethod      object path|method|flags
 //   Get             property|flags
 //   QueryBlanket, CopyProxy (nothing)
 // A null text or pointer reads "(null)", COLE_DEFAULT_PRINCIPAL and COLE_DEFAULT_AUTHINFO "(default)",

@@ -209,6 +209,10 @@ TEST_F(FakeWmiTest, BadLinesAreRejectedByNumber) {
         {L"fail Get 1 0x1G", L"line 1: bad hresult '0x1G'"},
         {L"fail Get 1 4294967296", L"line 1: bad hresult"},
         {L"fail Get 1", L"line 1: expected: fail"},
+        {L"fail Get 1 hang", L"line 1: only Next can hang"},
+        {L"volume C", L"line 1: expected a drive letter and a colon"},
+        {L"volume C: colour=int:1", L"line 1: unknown key 'colour'"},
+        {L"volume C:\nvolume c:", L"line 2: volume c: given twice"},
     };
     for (const auto& c : cases) {
         std::wstring error;
@@ -604,3 +608,61 @@ TEST(FakeWmiDll, TakesThePlaceOfTheWineLocator) {
 }
 
 } // namespace
+
+TEST_F(FakeWmiTest, EscapesGiveAnyUnitAndAHangingNextWaitsForTheTimeOut) {
+    Load(L"drive 0 model=\"a\\u0000b\\u000D\\u000A\\u00e9\\u12\"\nfail Next 2 hang\n");
+    Ptr<IWbemServices> services;
+    services.p = Open();
+    Ptr<IWbemClassObject> drive;
+    drive.p = First(services.p, DriveQuery(0));
+    ASSERT_NE(nullptr, drive.p);
+    EXPECT_EQ(std::wstring(L"a") + L'\0' + L"b\r\n\u00e9\\u12", TextOf(drive.p, L"Model"));
+
+    Ptr<IEnumWbemClassObject> items;
+    ASSERT_EQ(S_OK, Query(services.p, DriveQuery(0), &items.p));
+    IWbemClassObject* object = nullptr;
+    ULONG returned = 7;
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(WBEM_S_TIMEDOUT, items->Next(300, 1, &object, &returned));
+    EXPECT_GE(GetTickCount() - start, 250u);
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0u, returned);
+}
+
+TEST_F(FakeWmiTest, VolumesExistInBitLockersNamespaceWithTheirConversionMethod) {
+    Ptr<IWbemLocator> locator;
+    Bstr encryption(L"root\\CIMV2\\Security\\MicrosoftVolumeEncryption");
+    Load(L"drive 0 model=\"A\"\n");
+    ASSERT_EQ(S_OK, fakewmi::CreateLocator(&locator.p));
+    IWbemServices* none = nullptr;
+    EXPECT_EQ(WBEM_E_INVALID_NAMESPACE, locator->ConnectServer(encryption.s, 0, 0, 0, 0, 0, 0, &none));
+
+    Load(L"volume C: protection=int:1 conversion=int:2\nvolume D:\n");
+    Ptr<IWbemServices> services;
+    ASSERT_EQ(S_OK, locator->ConnectServer(encryption.s, 0, 0, 0, 0, 0, 0, &services.p));
+    Ptr<IWbemClassObject> volume;
+    volume.p = First(services.p, L"Select * from Win32_EncryptableVolume Where DriveLetter = 'c:'");
+    ASSERT_NE(nullptr, volume.p);
+    EXPECT_EQ(L"C:", TextOf(volume.p, L"DriveLetter"));
+    Variant protection;
+    ASSERT_EQ(S_OK, volume->Get(L"ProtectionStatus", 0, &protection, nullptr, nullptr));
+    EXPECT_EQ(1, protection.lVal);
+    EXPECT_EQ(nullptr, First(services.p, L"Select * from Win32_EncryptableVolume Where DriveLetter = 'E:'"));
+    EXPECT_EQ(nullptr, First(services.p, DriveQuery(0))); // the drives live in root\CIMV2 only
+
+    const std::wstring path = TextOf(volume.p, L"__PATH");
+    Bstr object(path), method(L"GetConversionStatus");
+    Ptr<IWbemClassObject> out;
+    ASSERT_EQ(S_OK, services->ExecMethod(object.s, method.s, 0, nullptr, nullptr, &out.p, nullptr));
+    Variant result, conversion;
+    ASSERT_EQ(S_OK, out->Get(L"ReturnValue", 0, &result, nullptr, nullptr));
+    ASSERT_EQ(S_OK, out->Get(L"ConversionStatus", 0, &conversion, nullptr, nullptr));
+    EXPECT_EQ(0, result.lVal);
+    EXPECT_EQ(2, conversion.lVal);
+    Bstr other(L"GetProtectionStatus");
+    Ptr<IWbemClassObject> none2;
+    EXPECT_EQ(WBEM_E_INVALID_METHOD,
+              services->ExecMethod(object.s, other.s, 0, nullptr, nullptr, &none2.p, nullptr));
+    EXPECT_EQ(L"ExecMethod", fakewmi::Calls().back().method);
+    EXPECT_EQ(path + L"|GetProtectionStatus|0", fakewmi::Calls().back().args);
+}

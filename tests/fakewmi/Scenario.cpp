@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include <wbemcli.h>
+
 namespace fakewmi {
 namespace {
 
@@ -9,8 +11,9 @@ struct Key {
 };
 const Key DriveKeys[] = {{L"model", L"Model"}, {L"firmware", L"FirmwareRevision"}, {L"pnp", L"PNPDeviceID"}};
 const Key PartitionKeys[] = {{L"type", L"Type"}};
+const Key VolumeKeys[] = {{L"protection", L"ProtectionStatus"}, {L"conversion", L"ConversionStatus"}};
 const wchar_t* const Methods[] = {L"CreateInstance", L"ConnectServer", L"SetBlanket", L"ExecQuery",
-                                  L"Reset",          L"Next",          L"Get"};
+                                  L"Reset",          L"Next",          L"Get",        L"ExecMethod"};
 
 // Splits a line at blanks outside double quotes; a '#' outside quotes ends it.
 bool Tokenize(const std::wstring& line, std::vector<std::wstring>* tokens, std::wstring* error) {
@@ -87,6 +90,21 @@ bool ParseHresult(const std::wstring& s, HRESULT* out) {
     return true;
 }
 
+bool ParseHex4(const std::wstring& s, size_t at, unsigned* out) {
+    *out = 0;
+    for (size_t i = at; i < at + 4; ++i) {
+        const wchar_t c = s[i];
+        const int digit = (c >= L'0' && c <= L'9')   ? c - L'0'
+                          : (c >= L'a' && c <= L'f') ? c - L'a' + 10
+                          : (c >= L'A' && c <= L'F') ? c - L'A' + 10
+                                                     : -1;
+        if (digit < 0)
+            return false;
+        *out = *out * 16 + digit;
+    }
+    return true;
+}
+
 bool ParseValue(const std::wstring& s, Value* value, std::wstring* error) {
     long long n = 0;
     if (s == L"null") {
@@ -99,6 +117,12 @@ bool ParseValue(const std::wstring& s, Value* value, std::wstring* error) {
     } else if (s.size() >= 2 && s[0] == L'"' && s.back() == L'"') {
         value->kind = Value::Text;
         for (size_t i = 1; i + 1 < s.size(); ++i) {
+            unsigned code = 0;
+            if (s[i] == L'\\' && i + 6 < s.size() && s[i + 1] == L'u' && ParseHex4(s, i + 2, &code)) {
+                value->text += static_cast<wchar_t>(code); // \uXXXX: any UTF-16 unit, NUL and CR LF too
+                i += 5;
+                continue;
+            }
             if (s[i] == L'\\' && i + 2 < s.size() && (s[i + 1] == L'"' || s[i + 1] == L'\\'))
                 ++i;
             else if (s[i] == L'"')
@@ -153,6 +177,13 @@ bool ParseFailure(const std::vector<std::wstring>& tokens, Failure* failure, std
     if (!ParseDecimal(tokens[2], 1, 1000000000, &occurrence))
         return *error = L"bad occurrence '" + tokens[2] + L"' (expected 1 or more)", false;
     failure->occurrence = static_cast<long>(occurrence);
+    if (tokens[3] == L"hang") {
+        if (method != L"Next")
+            return *error = L"only Next can hang", false;
+        failure->hang = true;
+        failure->result = WBEM_S_TIMEDOUT;
+        return true;
+    }
     if (!ParseHresult(tokens[3], &failure->result))
         return *error = L"bad hresult '" + tokens[3] + L"'", false;
     return true;
@@ -176,6 +207,19 @@ bool ParseLine(const std::vector<std::wstring>& tokens, Scenario* scenario, std:
             return *error = L"expected: partition type=<value>", false;
         scenario->hasPartition = true;
         return ParseProperties(tokens, 1, PartitionKeys, &scenario->partition, error);
+    }
+    if (statement == L"volume") {
+        if (tokens.size() < 2 || tokens[1].size() != 2 || tokens[1][1] != L':' || !iswalpha(tokens[1][0]))
+            return *error = L"expected a drive letter and a colon, like C:", false;
+        for (const Scenario::Volume& v : scenario->volumes)
+            if (_wcsicmp(v.letter.c_str(), tokens[1].c_str()) == 0)
+                return *error = L"volume " + tokens[1] + L" given twice", false;
+        Scenario::Volume volume;
+        volume.letter = tokens[1];
+        if (!ParseProperties(tokens, 2, VolumeKeys, &volume.properties, error))
+            return false;
+        scenario->volumes.push_back(volume);
+        return true;
     }
     if (statement == L"fail") {
         Failure failure;

@@ -25,6 +25,7 @@ struct Failure {
     std::wstring property; // only for Get; empty counts every call of the method
     long occurrence = 0;
     HRESULT result = S_OK;
+    bool hang = false; // Next only: answers nothing until the caller's time-out, then WBEM_S_TIMEDOUT
 };
 
 struct Scenario {
@@ -33,6 +34,12 @@ struct Scenario {
     Properties drives[MaxDrives];
     bool hasPartition = false;
     Properties partition;
+    // BitLocker's namespace exists only when the scenario names a volume.
+    struct Volume {
+        std::wstring letter; // "C:"
+        Properties properties;
+    };
+    std::vector<Volume> volumes;
     std::vector<Failure> failures;
 };
 

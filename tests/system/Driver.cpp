@@ -245,6 +245,15 @@ void ProgramRun::Press(int id) const {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
+void ProgramRun::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
+    PostMessageW(Dialog(), message, wParam, lParam);
+}
+
+void ProgramRun::Kill() {
+    TerminateProcess(m_process, 99);
+    WaitForSingleObject(m_process, 10000);
+}
+
 void ProgramRun::PressEscape() const {
     PostMessageW(Dialog(), WM_KEYDOWN, VK_ESCAPE, 0);
 }

@@ -64,6 +64,10 @@ class ProgramRun {
     bool EverVisible() const { return m_everVisible; }
     void Press(int id) const;
     void PressEscape() const;
+    // Posts a message to the dialog as another program could.
+    void Post(UINT message, WPARAM wParam, LPARAM lParam) const;
+    // Ends the program at once, as a deployment engine or the power button would.
+    void Kill();
     // The exit code, or STILL_ACTIVE when it has not ended in time (it is then killed).
     DWORD WaitForExit(DWORD milliseconds = 60000);
 

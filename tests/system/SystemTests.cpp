@@ -247,3 +247,143 @@ TEST_F(SystemTest, InstallerFailureLeavesThePackageAndEndsWithItsCode) {
                                  .substr(2);
     EXPECT_EQ(Log().substr(Log().size() - tail.size()), tail);
 }
+
+// What another program can do to the dialog while the run goes on: click its disabled buttons and
+// post its message numbers with made-up records and outcomes. None of it changes the run.
+TEST_F(SystemTest, ForgedClicksAndMessagesDuringTheRunChangeNothing) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"sleep:3000");
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"Checking hard drive model...", 30000));
+    run.Post(0x8003, 0, 0);    // a status line without a record
+    run.Post(0x8005, 0, 0x10); // a failure record at a wild address
+    run.Post(0x8008, 0, 0);    // success, before the worker got there
+    ASSERT_TRUE(run.WaitForStatus(L"Running the Velomar HD upgrade utility...", 60000));
+    run.Press(IDOK);    // the disabled OK, while the installer runs
+    run.Press(IDCLOSE); // the disabled Close
+    run.Post(0x8008, 0, 0);
+    ASSERT_TRUE(run.WaitForStatus(L"The installation completed successfully.", 60000));
+    EXPECT_TRUE(run.Read().okEnabled);
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(File(name)));
+}
+
+TEST_F(SystemTest, OkAfterAFailureDoesNotRestart) {
+    FakeWmiScenario wmi(directory, "partition type=\"IFS\"\n");
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"This hard disk model is not supported. Model = ", 30000));
+    run.Press(IDOK);
+    Sleep(500);
+    EXPECT_EQ(run.Read().status, L"This hard disk model is not supported. Model = ");
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 104u);
+}
+
+TEST_F(SystemTest, KilledDuringAPauseTheLogHoldsTheLineTheWindowShows) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    ProgramRun run(directory, L"");
+    ASSERT_TRUE(run.WaitForStatus(L"Checking system power status...", 30000));
+    run.Kill();
+    const std::string entry = LogBytes({L"Checking system power status..."}).substr(2);
+    EXPECT_NE(Log().find(entry), std::string::npos);
+}
+
+TEST_F(SystemTest, ControlCharactersInADriveModelNeverForgeALogEntry) {
+    FakeWmiScenario wmi(directory, "drive 0 model=\"VLM\\u0000x\\u000D\\u000AException: forged\" pnp=\"P\"\n"
+                                   "partition type=\"IFS\"\n");
+    ProgramRun run(directory, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 104u);
+    Lines log = ChecksUpToDrive(L"6.1");
+    log.insert(log.end(),
+               {L"Checking drive position 0 with model number = 'VLM\uFFFDx\uFFFD\uFFFDException: forged'",
+                L"Exception: This hard disk model is not supported. Model = "
+                L"VLM\uFFFDx\uFFFD\uFFFDException:forged"});
+    EXPECT_EQ(Log(), LogBytes(log));
+}
+
+TEST_F(SystemTest, WmiThatStopsAnsweringFailsTheQueryAfterItsTimeOut) {
+    FakeWmiScenario wmi(directory, "drive 0 model=\"VLM2016\"\nfail Next 1 hang\n");
+    SetWindowsVersion(L"vista"); // no boot-loader query: the drive query is the first to wait
+    ProgramRun run(directory, L"/s");
+    EXPECT_EQ(run.WaitForExit(120000), 103u);
+    const std::wstring last = L"Exception: An error occurred while checking the hard drive model. "
+                              L"An error occurred enumerating the WMI query results to get the drive model.";
+    EXPECT_EQ(Log().substr(Log().size() - LogBytes({last}).size() + 2), LogBytes({last}).substr(2));
+}
+
+TEST_F(SystemTest, WorkingDirectoryTooLongForTheInstallerFailsWith6BeforeWritingAFile) {
+    std::wstring deep = directory;
+    while (deep.size() < 250) {
+        deep += L"\\" + std::wstring(std::min<size_t>(40, 250 - deep.size()), L'd');
+        CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr);
+    }
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    ProgramRun run(deep, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 6u);
+    const std::string log = ReadBytes(L"\\\\?\\" + deep + L"\\" + LogName);
+    EXPECT_NE(
+        log.find(LogBytes({L"Exception: Extract file failed, the working directory's path is too long for "
+                           L"the installer (" +
+                           std::to_wstring(deep.size() + 15) +
+                           L" characters; the installer takes paths of at most 259)"})
+                     .substr(2)),
+        std::string::npos);
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(L"\\\\?\\" + deep + L"\\" + name));
+}
+
+TEST_F(SystemTest, FullDiskFailsWith6AndAnEntryThatSaysSo) {
+    wchar_t volume[MAX_PATH] = L"";
+    if (!GetEnvironmentVariableW(L"TARNWICK_SMALL_VOLUME", volume, MAX_PATH) ||
+        !FileExists(std::wstring(volume) + L"\\mounted"))
+        GTEST_SKIP() << "no small volume: the test run could not mount one (not root?)";
+    const std::wstring folder = std::wstring(volume) + L"\\system";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    ProgramRun run(folder, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 6u);
+    const std::string log = ReadBytes(folder + L"\\" + LogName);
+    EXPECT_NE(
+        log.find(LogBytes({L"Exception: Extract file failed, the disk of the working directory is full ("})
+                     .substr(2, 150)),
+        std::string::npos);
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(folder + L"\\" + name));
+    DeleteFileW((folder + L"\\" + LogName).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(SystemTest, BitLockerOnTheWindowsVolumeEndsWith106AndADecryptedOneChangesNothing) {
+    {
+        FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported) +
+                                           "volume C: protection=int:0 conversion=int:1\n");
+        ProgramRun run(directory, L"");
+        ASSERT_TRUE(run.WaitForStatus(
+            L"BitLocker encryption is on for drive C:, we can't deploy this update onto it.", 60000));
+        for (int i = 0; i < 100 && run.Read().detail.empty(); ++i)
+            Sleep(20);
+        EXPECT_EQ(run.Read().detail,
+                  L"Refer to the ReadMe file for instructions to update the firmware locally.");
+        run.Press(IDCLOSE);
+        EXPECT_EQ(run.WaitForExit(), 106u);
+        for (const wchar_t* name : PackageFiles)
+            EXPECT_FALSE(FileExists(File(name)));
+    }
+    {
+        FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported) +
+                                           "volume C: protection=int:0\nfail ExecMethod 1 0x80041003\n");
+        ProgramRun run(directory, L"/s");
+        EXPECT_EQ(run.WaitForExit(), 106u);
+        const std::wstring last = L"Exception: An error occurred while checking BitLocker encryption. "
+                                  L"An error occurred getting the volume encryption from WMI.";
+        EXPECT_EQ(Log().substr(Log().size() - LogBytes({last}).size() + 2), LogBytes({last}).substr(2));
+    }
+    FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported) +
+                                       "volume C: protection=int:0 conversion=int:0\n");
+    ProgramRun run(directory, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+}

@@ -97,9 +97,27 @@ void Click(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
+// The worker's messages, registered as the worker registers them, and handled before they return.
+template <typename Record> void SendRecord(HWND dialog, UINT message, Record* record) {
+    RegisterPosted(record);
+    SendMessageW(dialog, message, 0, reinterpret_cast<LPARAM>(record));
+}
+
+void Status(HWND dialog, const wchar_t* text) {
+    SendRecord(dialog, WM_SETUP_STATUS, new std::wstring(text));
+}
+
+void Detail(HWND dialog, const wchar_t* text) {
+    SendRecord(dialog, WM_SETUP_DETAIL, new std::wstring(text));
+}
+
 void Fail(HWND dialog, int32_t code, BYTE isError, const wchar_t* text) {
-    SendMessageW(dialog, WM_SETUP_FAILED, 0,
-                 reinterpret_cast<LPARAM>(new SetupException(text, code, isError)));
+    SendRecord(dialog, WM_SETUP_FAILED, new SetupException(text, code, isError));
+}
+
+void Succeed(HWND dialog) {
+    RegisterSucceeded();
+    SendMessageW(dialog, WM_SETUP_SUCCEEDED, 0, 0);
 }
 
 // Runs the dialog modally on this thread while script drives it from another; returns the result.
@@ -151,8 +169,8 @@ TEST_F(DialogTest, StartsTheWorkerWithItsWindowAndTheSwitches) {
 TEST_F(DialogTest, FailureShowsItsTextAndOnlyCloseWhichEndsWithItsCode) {
     TestDialog dialog({});
     const INT_PTR result = RunDialog(dialog, [](HWND window) {
-        SendMessageW(window, WM_SETUP_STATUS, 0, reinterpret_cast<LPARAM>(new std::wstring(L"Checking...")));
-        SendMessageW(window, WM_SETUP_DETAIL, 0, reinterpret_cast<LPARAM>(new std::wstring(L"a detail")));
+        Status(window, L"Checking...");
+        Detail(window, L"a detail");
         EXPECT_EQ(Read(window).detail, L"a detail");
         Fail(window, 100, 0, L"Admin credentials were not found.");
         const DialogState state = Read(window);
@@ -182,7 +200,7 @@ TEST_F(DialogTest, ErrorFailureHeadsItsTextAndAZeroCodeClosesWith3010) {
 TEST_F(DialogTest, SuccessOffersOkAndCloseAndCloseEndsWith3010) {
     TestDialog dialog({});
     const INT_PTR result = RunDialog(dialog, [](HWND window) {
-        SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0);
+        Succeed(window);
         const DialogState state = Read(window);
         EXPECT_EQ(state.status, L"The installation completed successfully.");
         EXPECT_EQ(state.detail, L"You need to reboot for this update to take effect.");
@@ -219,7 +237,7 @@ TEST_F(DialogTest, OkCountsDownOnceEndsWith1AndRequestsTheReboot) {
     };
     const INT_PTR result = RunDialog(dialog, [&](HWND w) {
         window = w;
-        SendMessageW(w, WM_SETUP_SUCCEEDED, 0, 0);
+        Succeed(w);
         Click(w, IDOK);
     });
     EXPECT_EQ(result, IDOK);
@@ -247,8 +265,7 @@ TEST_F(DialogTest, SilentRunNeverShowsAndEndsWithTheOutcome) {
     }
     {
         TestDialog dialog({L"/s"});
-        EXPECT_EQ(RunDialog(dialog, [](HWND window) { SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0); }),
-                  3010);
+        EXPECT_EQ(RunDialog(dialog, [](HWND window) { Succeed(window); }), 3010);
     }
     EXPECT_TRUE(platform.Pauses().empty());
 }
@@ -276,7 +293,7 @@ TEST_F(DialogTest, HideHidesAndShowShowsAVisibleDialog) {
 
 TEST_F(DialogTest, SuccessWithRestartSwitchEndsAfterThreeSecondsWithItsResult) {
     TestDialog dialog({L"/r", L"/s"});
-    EXPECT_EQ(RunDialog(dialog, [](HWND window) { PostMessageW(window, WM_SETUP_SUCCEEDED, 0, 0); }), 0);
+    EXPECT_EQ(RunDialog(dialog, [](HWND window) { PostSucceeded(window); }), 0);
     EXPECT_EQ(platform.Pauses(), (std::vector<DWORD>{3000}));
 }
 
@@ -297,4 +314,43 @@ TEST_F(DialogTest, WorkerThatCannotStartIsReportedAndEndsWith105) {
                         L"Logfile closed"}));
     TestDialog silent({L"s"}, true);
     EXPECT_EQ(RunDialog(silent, [](HWND) {}), WorkerNotStarted);
+}
+
+TEST_F(DialogTest, ButtonsActOnlyInTheirStateAndMessagesTheWorkerDidNotPostAreIgnored) {
+    TestDialog dialog({});
+    const INT_PTR result = RunDialog(dialog, [](HWND window) {
+        Status(window, L"Running the Velomar HD upgrade utility...");
+        // Clicks on the disabled buttons while the run goes on: no restart, no end.
+        Click(window, IDOK);
+        Click(window, IDCLOSE);
+        EXPECT_TRUE(IsWindow(window));
+        EXPECT_EQ(Read(window).status, L"Running the Velomar HD upgrade utility...");
+        EXPECT_FALSE(Read(window).okEnabled);
+
+        // What another program could post: no record, a record never registered, a wild pointer,
+        // a success the worker has not reached, and a record handled already.
+        std::wstring forged = L"forged";
+        SendMessageW(window, WM_SETUP_STATUS, 0, 0);
+        SendMessageW(window, WM_SETUP_DETAIL, 0, reinterpret_cast<LPARAM>(&forged));
+        SendMessageW(window, WM_SETUP_FAILED, 0, 0x1234);
+        SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0);
+        auto* line = new std::wstring(L"once");
+        SendRecord(window, WM_SETUP_DETAIL, line);
+        SendMessageW(window, WM_SETUP_DETAIL, 0, reinterpret_cast<LPARAM>(line)); // freed: not again
+        const DialogState state = Read(window);
+        EXPECT_EQ(state.status, L"Running the Velomar HD upgrade utility...");
+        EXPECT_EQ(state.detail, L"once");
+        EXPECT_FALSE(state.okEnabled || state.closeEnabled);
+        EXPECT_TRUE(IsWindow(window));
+
+        // After a failure OK still does nothing; Close ends with the failure's code.
+        Fail(window, 7, 0, L"The DOS image file appears to be invalid.");
+        SendMessageW(window, WM_SETUP_SUCCEEDED, 0, 0);
+        Click(window, IDOK);
+        EXPECT_EQ(Read(window).status, L"The DOS image file appears to be invalid.");
+        EXPECT_FALSE(Read(window).okEnabled);
+        Click(window, IDCLOSE);
+    });
+    EXPECT_EQ(result, 7);
+    EXPECT_TRUE(platform.Events().empty()); // never a restart
 }

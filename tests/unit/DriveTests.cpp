@@ -105,7 +105,7 @@ TEST_F(WmiTest, TheWalkEndsAtTheFirstPositionWithoutADrive) {
         EXPECT_EQ(queries[i], DriveQuery(i));
     for (const fakewmi::Call& call : fakewmi::Calls()) {
         if (call.method == L"Next") {
-            EXPECT_EQ(call.args, L"4294967295|1");
+            EXPECT_EQ(call.args, L"60000|1"); // a bounded wait
         }
     }
     EXPECT_EQ(fakewmi::LiveObjects(), 0);
@@ -137,6 +137,13 @@ TEST_F(WmiTest, EveryQueryFailureHasItsText) {
          L"An error occurred enumerating the WMI query results to get the PNP ID."},
         {L"fail Get:PNPDeviceID 1 0x80041002", QueryDrivePNPDeviceIDs,
          L"An error occurred getting the drive PNP ID from WMI."},
+        // A service that stops answering: the wait ends, and the query fails.
+        {L"fail Next 1 0x40004", QueryDriveModels,
+         L"An error occurred enumerating the WMI query results to get the drive model."},
+        {L"fail Next 2 0x40004", QueryDriveFirmwareRevisions,
+         L"An error occurred enumerating the WMI query results to get the drive firmware version."},
+        {L"fail Next 1 0x40004", QueryDrivePNPDeviceIDs,
+         L"An error occurred enumerating the WMI query results to get the PNP ID."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::wstring(c.scenario).c_str());
@@ -155,6 +162,8 @@ TEST_F(WmiTest, PartitionQueryFailuresHaveTheirTexts) {
     UseScenario(partition + L"fail Reset 1 0x80041001");
     EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query.");
     UseScenario(L"");
+    EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query results to get the disk partitions.");
+    UseScenario(partition + L"fail Next 1 0x40004");
     EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query results to get the disk partitions.");
     UseScenario(partition + L"fail Get:Type 1 0x80041002");
     EXPECT_EQ(Try(gpt), L"An error occurred getting the drive partition type from WMI.");
@@ -333,4 +342,36 @@ TEST_F(DriveStepTest, ModelWithoutValueMatchesNothing) {
     EXPECT_FALSE(Check(L"drive 0 model=null pnp=\"P\"\n"));
     EXPECT_EQ(posted, (Lines{L"F 104 0 This hard disk model is not supported. Model = "}));
     EXPECT_TRUE(LogHas(L"Checking drive position 0 with model number = ''"));
+}
+
+TEST_F(WmiTest, EveryWaitForAnAnswerIsBounded) {
+    UseScenario(L"drive 0 model=\"A\" pnp=\"X\"\npartition type=\"NTFS\"\n");
+    EXPECT_EQ(Try(QueryDriveModels), L"1");
+    EXPECT_EQ(Try(QueryDriveFirmwareRevisions), L"1");
+    EXPECT_EQ(Try(QueryDrivePNPDeviceIDs), L"0");
+    EXPECT_EQ(Try([](WMIConnection& c) { return int(QueryDisk0IsGPT(c)); }), L"0");
+    int nexts = 0;
+    for (const fakewmi::Call& call : fakewmi::Calls()) {
+        if (call.method == L"Next") {
+            ++nexts;
+            EXPECT_EQ(call.args, L"60000|1");
+        }
+    }
+    EXPECT_EQ(nexts, 7); // two positions for each drive query, one for the partition
+}
+
+TEST_F(DriveStepTest, ControlCharactersFromWmiAreShownInTheLogAndNeverSplitAnEntry) {
+    // A NUL, and a CR LF that would otherwise forge an entry of its own.
+    EXPECT_FALSE(
+        Check(L"drive 0 model=\"ATA\\u0000Disk\\u000D\\u000AException: forged\\u007F\" pnp=\"a\"\n"));
+    EXPECT_EQ(log, LogBytes({L"Logfile opened",
+                             L"Checking drive position 0 with model number = "
+                             L"'ATA\uFFFDDisk\uFFFD\uFFFDException: forged\uFFFD'",
+                             L"Exception: This hard disk model is not supported. Model = "
+                             L"ATA\uFFFDDisk\uFFFD\uFFFDException:forged\uFFFD",
+                             L"Logfile closed"}));
+    // Matching and the dialog see the text as it is.
+    EXPECT_EQ(NormalizedDriveModels[0], std::wstring(L"ATA") + L'\0' + L"Disk\r\nException:forged\x7F");
+    EXPECT_EQ(posted.back(),
+              L"F 104 0 This hard disk model is not supported. Model = " + NormalizedDriveModels[0]);
 }

@@ -161,8 +161,7 @@ TEST_F(PackageTest, MappingOrViewThatCannotBeMadeStopsExtractionWithCode6) {
               L"6 1 Extract file failed, file mapping handle is invalid");
     worker.ReleaseInstaller();
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.exe")), Resource(102));
-    EXPECT_TRUE(FileExists(directory.File(L"Setup.ini"))); // created, left behind empty
-    EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), "");
+    EXPECT_FALSE(FileExists(directory.File(L"Setup.ini"))); // created, then removed: never half written
     EXPECT_FALSE(FileExists(directory.File(L"Unins.exe")));
 
     FakePlatform views;
@@ -426,4 +425,116 @@ TEST_F(PackageTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillReq
                            L"Reboot 2 0", L"OpenToken 40", unableToOpen, L"Adjust shutdown 0 no-token",
                            unableToAdjust}));
     EXPECT_EQ(ApplicationName(), L"tarnwick_unit_tests");
+}
+
+namespace {
+// A small volume of the test machine (a 4 MiB tmpfs that the test run mounts), as Wine sees it, or
+// empty where the machine would not mount it.
+std::wstring SmallVolume() {
+    wchar_t path[MAX_PATH] = L"";
+    const DWORD length = GetEnvironmentVariableW(L"TARNWICK_SMALL_VOLUME", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        GetFileAttributesW((std::wstring(path) + L"\\mounted").c_str()) == INVALID_FILE_ATTRIBUTES)
+        return std::wstring();
+    return path;
+}
+
+// Fills the volume but for about free bytes; the filler goes again at the end of the scope.
+class Filler {
+  public:
+    Filler(const std::wstring& volume, ULONGLONG free) : m_path(volume + L"\\filler.bin") {
+        ULARGE_INTEGER available = {};
+        GetDiskFreeSpaceExW(volume.c_str(), &available, nullptr, nullptr);
+        const ULONGLONG size = available.QuadPart > free ? available.QuadPart - free : 0;
+        WriteBytes(m_path, std::string(static_cast<size_t>(size), 'f'));
+    }
+    ~Filler() { DeleteFileW(m_path.c_str()); }
+
+  private:
+    std::wstring m_path;
+};
+} // namespace
+
+TEST_F(PackageTest, FaultInTheViewFailsTheCopyInsteadOfTheProgram) {
+    // A view that cannot be written: the copy's access violation ends only the copy.
+    const std::wstring path = directory.File(L"readonly.bin");
+    WriteBytes(path, std::string(8192, 'r'));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    ASSERT_NE(view, nullptr);
+    const std::string bytes(8192, 'w');
+    EXPECT_EQ(CopyIntoView(view, bytes.data(), bytes.size()), DWORD(EXCEPTION_ACCESS_VIOLATION));
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    CloseHandle(file);
+    EXPECT_EQ(ReadBytes(path), std::string(8192, 'r'));
+    // The filter of the process is back as it was, and a good copy returns 0.
+    std::string target(16, '.');
+    EXPECT_EQ(CopyIntoView(&target[0], "0123456789abcdef", 16), 0u);
+    EXPECT_EQ(target, "0123456789abcdef");
+}
+
+TEST_F(PackageTest, FullDiskFailsWith6NamingTheReasonAndLeavesNoPartialFile) {
+    const std::wstring volume = SmallVolume();
+    if (volume.empty())
+        GTEST_SKIP() << "no small volume: the test run could not mount one (not root?)";
+    const std::wstring folder = volume + L"\\work";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    Filler filler(volume, 512 * 1024); // room for the log and the small files, not for the image
+    platform.currentDirectory = folder;
+    SetupThread worker;
+    const Outcome outcome = RunStep(worker, ExtractInstallationFiles);
+    worker.ReleaseInstaller();
+    EXPECT_EQ(outcome.failure.substr(0, 68),
+              L"6 1 Extract file failed, the disk of the working directory is full (");
+    EXPECT_NE(outcome.failure.find(L" bytes needed, "), std::wstring::npos);
+    for (const wchar_t* name : Names) // checked before anything is written
+        EXPECT_FALSE(FileExists(folder + L"\\" + name));
+
+    // Past that check (the space taken meanwhile), the image itself fails to be written: on Windows
+    // when the file takes its size, under Wine when the copy's pages cannot be stored.
+    try {
+        ExtractResourceFile(GetModuleHandleW(nullptr), 108, folder + L"\\VelomarHDv.ima");
+        ADD_FAILURE() << "the image was written to a full disk";
+    } catch (const SetupException& e) {
+        EXPECT_EQ(e.Code, 6);
+        EXPECT_EQ(e.Message.rfind(L"Extract file failed, VelomarHDv.ima could not be written (", 0), 0u)
+            << e.Message;
+    }
+    EXPECT_FALSE(FileExists(folder + L"\\VelomarHDv.ima"));
+    platform.currentDirectory.clear();
+}
+
+TEST_F(PackageTest, WorkingDirectoryTooLongForTheInstallerFailsBeforeAnythingIsWritten) {
+    // The longest package path, VelomarHDv.ima's, must stay under MAX_PATH characters.
+    auto deep = [&](size_t length) {
+        std::wstring path = directory.Path();
+        while (path.size() < length) {
+            const size_t left = length - path.size(); // a backslash and a name of at least 2
+            const size_t name = left <= 41 ? left - 1 : std::min<size_t>(40, left - 4);
+            path += L"\\" + std::wstring(name, L'd');
+            CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+        }
+        return path;
+    };
+    const std::wstring longest = deep(MAX_PATH - 1 - 15); // + "\VelomarHDv.ima": 259 characters
+    platform.currentDirectory = longest;
+    {
+        SetupThread worker;
+        EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"");
+        worker.ReleaseInstaller();
+    }
+    EXPECT_EQ(ReadBytes(longest + L"\\VelomarHDv.ima"), Resource(108));
+
+    const std::wstring tooLong = deep(MAX_PATH - 15);
+    WriteBytes(L"\\\\?\\" + tooLong + L"\\Setup.ini", "leftover");
+    platform.currentDirectory = tooLong;
+    SetupThread worker;
+    const Outcome outcome = RunStep(worker, ExtractInstallationFiles);
+    EXPECT_EQ(outcome.failure, L"6 1 Extract file failed, the working directory's path is too long for the "
+                               L"installer (260 characters; the installer takes paths of at most 259)");
+    EXPECT_EQ(outcome.posted, (Lines{L"S Extracting the installation..."}));
+    EXPECT_EQ(ReadBytes(L"\\\\?\\" + tooLong + L"\\Setup.ini"), "leftover"); // not cleaned either
+    platform.currentDirectory.clear();
 }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 using Lines = std::vector<std::wstring>;
 
@@ -178,7 +180,7 @@ TEST_F(SequenceTest, PostsThatNobodyReceivesAreFreedBySender) {
     EXPECT_EQ(g_liveAllocations, before + 1); // the copy now belongs to the window
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, sink.Window(), WM_SETUP_DETAIL, WM_SETUP_DETAIL, PM_REMOVE));
-    delete reinterpret_cast<std::wstring*>(msg.lParam); // as the receiver does
+    EXPECT_TRUE(TakeRecord<std::wstring>(msg.lParam)); // as the receiver does, which frees it
     EXPECT_EQ(g_liveAllocations, before);
     SetCurrentPlatform(&platform);
 }
@@ -233,4 +235,110 @@ TEST(WorkingDirectory, CombinePathJoinsWithExactlyOneBackslash) {
     EXPECT_EQ(CombinePath(L"C:\\work", L"a.txt"), L"C:\\work\\a.txt");
     EXPECT_EQ(CombinePath(L"C:\\work\\", L"a.txt"), L"C:\\work\\a.txt");
     EXPECT_EQ(CombinePath(L"C:\\", L"a.txt"), L"C:\\a.txt");
+}
+
+TEST_F(SequenceTest, EncryptedVolumesStopTheRunWith106BeforeAnythingIsExtracted) {
+    const RunResult plain = RunSequence(true); // BitLocker's namespace does not exist
+    const std::wstring refusal =
+        L"F 106 0 BitLocker encryption is on for drive C:, we can't deploy this update onto it.";
+    const std::wstring hint = L"D Refer to the ReadMe file for instructions to update the firmware locally.";
+    struct Case {
+        const wchar_t* volume;
+        bool refused;
+    } cases[] = {
+        {L"volume C: protection=int:0 conversion=int:0", false}, // fully decrypted, protection off
+        {L"volume D: protection=int:1 conversion=int:1", false}, // another volume
+        {L"volume C: protection=int:1 conversion=int:1", true},  // encrypted, protected
+        {L"volume C: protection=int:0 conversion=int:1", true},  // protection suspended: still ciphertext
+        {L"volume C: protection=int:0 conversion=int:3", true},  // decryption in progress
+        {L"volume c: protection=int:2 conversion=int:0", true},  // locked: protection unknown
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::wstring(c.volume).c_str());
+        UseScenario(std::wstring(SupportedDrive) + c.volume + L"\n");
+        const RunResult run = RunSequence();
+        if (c.refused) {
+            EXPECT_EQ(Lines(run.posted.end() - 2, run.posted.end()), (Lines{refusal, hint}));
+            EXPECT_FALSE(FileExists(directory.File(L"Setup.exe")));
+            EXPECT_NE(run.log.find(LogBytes({refusal.substr(8)}).substr(2)), std::string::npos);
+        } else {
+            EXPECT_EQ(run.posted.back(), L"OK");
+            // Where the check passes the log is the same, byte for byte, as without BitLocker.
+            EXPECT_EQ(RunSequence(true).log, plain.log);
+        }
+    }
+    // The namespace is read with privacy, as BitLocker's provider demands.
+    UseScenario(std::wstring(SupportedDrive) + L"volume C: protection=int:0 conversion=int:0\n");
+    RunSequence(true);
+    const std::vector<fakewmi::Call> calls = fakewmi::Calls();
+    const auto connect = std::find_if(calls.begin(), calls.end(), [](const fakewmi::Call& call) {
+        return call.method == L"ConnectServer" &&
+               call.args.find(L"MicrosoftVolumeEncryption") != std::wstring::npos;
+    });
+    ASSERT_NE(connect, calls.end());
+    ASSERT_NE(connect + 1, calls.end());
+    // SetBlanket: NTLM, no authorisation service, packet privacy, impersonation.
+    EXPECT_EQ((connect + 1)->method, L"SetBlanket");
+    EXPECT_EQ((connect + 1)->args, L"10|0|(null)|6|3|(null)|0");
+}
+
+TEST_F(SequenceTest, EncryptionCheckAppliesFromVistaAndPassesWhereBitLockerIsMissing) {
+    const std::wstring encrypted =
+        std::wstring(SupportedDrive) + L"volume C: protection=int:1 conversion=int:1\n";
+    for (DWORD major : {5u, 6u, 10u}) {
+        SCOPED_TRACE(major);
+        UseScenario(encrypted);
+        platform.major = major;
+        platform.minor = 0;
+        EXPECT_EQ(
+            RunSequence(true).posted.back(),
+            major < 6
+                ? L"OK"
+                : L"F 106 0 BitLocker encryption is on for drive C:, we can't deploy this update onto it.");
+    }
+}
+
+TEST_F(SequenceTest, EncryptionThatCannotBeReadStopsWith106AsAnError) {
+    const std::wstring volume =
+        std::wstring(SupportedDrive) + L"volume C: protection=int:0 conversion=int:0\n";
+    const std::wstring prefix = L"F 106 1 An error occurred while checking BitLocker encryption. ";
+    struct Case {
+        const wchar_t* failure;
+        const wchar_t* text;
+    } cases[] = {
+        {L"fail ConnectServer 3 0x80041003",
+         L"An error occurred connecting to WMI to check the volume encryption."},
+        {L"fail ExecQuery 8 0x80041017",
+         L"An error occurred executing the WMI query to get the volume encryption."},
+        {L"fail Next 8 0x40004",
+         L"An error occurred enumerating the WMI query results to get the volume encryption."},
+        {L"fail Get:ProtectionStatus 1 0x80041002",
+         L"An error occurred getting the volume encryption from WMI."},
+        {L"fail ExecMethod 1 0x80041001", L"An error occurred getting the volume encryption from WMI."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::wstring(c.failure).c_str());
+        UseScenario(volume + c.failure + L"\n");
+        const RunResult run = RunSequence(true);
+        EXPECT_EQ(run.posted, (Lines{prefix + c.text}));
+        EXPECT_FALSE(FileExists(directory.File(L"Setup.exe")));
+        EXPECT_EQ(fakewmi::LiveObjects(), 0);
+    }
+    // A class that the namespace lacks passes.
+    UseScenario(volume + L"fail ExecQuery 8 0x80041010\n");
+    EXPECT_EQ(RunSequence(true).posted.back(), L"OK");
+}
+
+TEST_F(SequenceTest, EachLineIsInTheLogBeforeItsPause) {
+    // What the log holds while the worker pauses: a run killed then lacks no line the window shows.
+    std::vector<std::string> logAtPause;
+    platform.onPause = [&](DWORD) { logAtPause.push_back(ReadBytes(directory.File(LogFileName))); };
+    platform.acLineStatus = 0;
+    const RunResult run = RunSequence();
+    ASSERT_EQ(logAtPause.size(), 7u);
+    for (size_t i = 0; i < logAtPause.size(); ++i) {
+        const std::string entry = LogBytes({run.posted[i].substr(2)}).substr(2);
+        ASSERT_GE(logAtPause[i].size(), entry.size());
+        EXPECT_EQ(logAtPause[i].substr(logAtPause[i].size() - entry.size()), entry) << i;
+    }
 }

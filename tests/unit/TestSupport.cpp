@@ -216,20 +216,22 @@ LRESULT CALLBACK MessageSink::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
         switch (message) {
         case WM_SETUP_STATUS:
         case WM_SETUP_DETAIL: {
-            auto* line = reinterpret_cast<std::wstring*>(lParam);
-            sink->m_lines.push_back((message == WM_SETUP_STATUS ? L"S " : L"D ") + *line);
-            delete line;
+            // Taken as the dialog takes them: only what the worker registered.
+            const std::unique_ptr<std::wstring> line = TakeRecord<std::wstring>(lParam);
+            sink->m_lines.push_back(!line ? L"? not registered"
+                                          : (message == WM_SETUP_STATUS ? L"S " : L"D ") + *line);
             return 0;
         }
         case WM_SETUP_FAILED: {
-            auto* failure = reinterpret_cast<SetupException*>(lParam);
-            sink->m_lines.push_back(L"F " + std::to_wstring(failure->Code) + L" " +
-                                    std::to_wstring(failure->IsError) + L" " + failure->Message);
-            delete failure;
+            const std::unique_ptr<SetupException> failure = TakeRecord<SetupException>(lParam);
+            sink->m_lines.push_back(!failure
+                                        ? L"? not registered"
+                                        : L"F " + std::to_wstring(failure->Code) + L" " +
+                                              std::to_wstring(failure->IsError) + L" " + failure->Message);
             return 0;
         }
         case WM_SETUP_SUCCEEDED:
-            sink->m_lines.push_back(L"OK");
+            sink->m_lines.push_back(TakeSucceeded() ? L"OK" : L"? not registered");
             return 0;
         }
     }
