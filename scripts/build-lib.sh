@@ -37,9 +37,13 @@ tarnwick_binfmt=
 enable_i386_emulation() {
   local qemu=/usr/bin/qemu-i386-static misc=/proc/sys/fs/binfmt_misc
   [ -x "$qemu" ] || { echo "i386 emulation: $qemu is missing (Debian package qemu-user-static)" >&2; return 1; }
-  [ -e "$misc/register" ] || mount binfmt_misc -t binfmt_misc "$misc"
-  [ -e "$misc/tarnwick-i386" ] && echo -1 >"$misc/tarnwick-i386"
-  printf '%s' ':tarnwick-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' >"$misc/register"
+  if [ ! -e "$misc/register" ]; then
+    mount binfmt_misc -t binfmt_misc "$misc" 2>/dev/null ||
+      { echo "i386 emulation: cannot mount binfmt_misc at $misc" >&2; return 1; }
+  fi
+  [ ! -e "$misc/tarnwick-i386" ] || echo -1 >"$misc/tarnwick-i386"
+  printf '%s' ':tarnwick-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
+    2>/dev/null >"$misc/register" || { echo "i386 emulation: cannot register with binfmt_misc" >&2; return 1; }
   tarnwick_binfmt=$misc/tarnwick-i386
   # Without a reserved address space Wine cannot map its shared user data (c0000018).
   export QEMU_RESERVED_VA=0xf7000000

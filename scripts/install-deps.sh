@@ -13,16 +13,21 @@ packages=(
   osslsigncode openssl
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+install() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+    exit 1
+  fi
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  [ -n "${updated:-}" ] || { apt-get update -qq; updated=1; }
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
-  exit 1
-fi
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install "${packages[@]}"
+# Where the kernel refuses 32-bit programs, the shipped 32-bit exe runs through user-mode emulation.
+/usr/lib/wine/wine --version >/dev/null 2>&1 || install qemu-user-static
