@@ -65,7 +65,7 @@ export TARNWICK_EXE=$(winpath "$exe")
 driver=("$wine" "$tree/tests/system/tarnwick_demo_run.exe" "$(winpath "$out")")
 set +e
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  echo "Running Tarnwick.exe ${args[*]} in a window; press OK or Close when it is done."
+  echo "Running Tarnwick.exe${args[*]:+ ${args[*]}} in a window; press OK or Close when it is done."
   (cd "$out" && "${driver[@]}" - - "${args[@]}") >"$out/.driver"
   grep -v '^Tarnwick.exe exit code' "$out/.driver"
 else
@@ -77,7 +77,7 @@ else
   xvfb=$!
   sleep 1
   export DISPLAY=$display
-  echo "Running Tarnwick.exe ${args[*]} under Xvfb ($display)"
+  echo "Running Tarnwick.exe${args[*]:+ ${args[*]}} under Xvfb ($display)"
   (cd "$out" && "${driver[@]}" "$(winpath "$out/.ready")" "$(winpath "$out/.done")" "${args[@]}") >"$out/.driver" &
   running=$!
   while kill -0 "$running" 2>/dev/null && [ ! -s "$out/.ready" ]; do sleep 0.2; done
