@@ -75,32 +75,47 @@ std::wstring FileName(const std::wstring& path) {
 }
 
 // A copy into a view of a file can fault: the disk fills up as its pages are written, or the
-// device goes away. It runs on a thread of its own, and a fault ends that thread instead of the
-// program: the top-level exception filter (all that Windows 2000 offers without __try) ends it
-// with the exception's code.
-struct ViewCopy {
-    void* to;
-    const void* from;
-    size_t size;
-    DWORD threadId;
-    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter;
+// device goes away. Copies run on a thread of their own, and a fault ends that thread instead of
+// the program: the top-level exception filter (all that Windows 2000 offers without __try) ends
+// it with the exception's code. The thread is made at the first copy and kept (a thread for each
+// file costs more than the copy on some systems); after a fault the next copy makes another.
+struct ViewCopier {
+    HANDLE request = nullptr, done = nullptr; // auto-reset events
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+    void* to = nullptr;
+    const void* from = nullptr;
+    size_t size = 0;
+    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 };
-ViewCopy* g_viewCopy = nullptr; // the copy in progress; extraction runs on one thread at a time
+ViewCopier g_copier; // extraction runs on one thread at a time
 
 LONG WINAPI EndFaultedViewCopy(EXCEPTION_POINTERS* exception) {
     const DWORD code = exception->ExceptionRecord->ExceptionCode;
-    ViewCopy* copy = g_viewCopy;
-    if (copy != nullptr && GetCurrentThreadId() == copy->threadId &&
+    if (GetCurrentThreadId() == g_copier.threadId &&
         (code == EXCEPTION_IN_PAGE_ERROR || code == EXCEPTION_ACCESS_VIOLATION))
         ExitThread(code);
-    return copy != nullptr && copy->previousFilter != nullptr ? copy->previousFilter(exception)
-                                                              : EXCEPTION_CONTINUE_SEARCH;
+    return g_copier.previousFilter != nullptr ? g_copier.previousFilter(exception)
+                                              : EXCEPTION_CONTINUE_SEARCH;
 }
 
-DWORD WINAPI RunViewCopy(void* parameter) {
-    const auto* copy = static_cast<const ViewCopy*>(parameter);
-    std::memcpy(copy->to, copy->from, copy->size);
-    return 0;
+DWORD WINAPI ServeViewCopies(void*) {
+    for (;;) {
+        WaitForSingleObject(g_copier.request, INFINITE);
+        std::memcpy(g_copier.to, g_copier.from, g_copier.size);
+        SetEvent(g_copier.done);
+    }
+}
+
+// The copying thread, made if there is none; false when none can be made.
+bool StartViewCopier() {
+    if (g_copier.request == nullptr)
+        g_copier.request = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (g_copier.done == nullptr)
+        g_copier.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (g_copier.thread == nullptr && g_copier.request != nullptr && g_copier.done != nullptr)
+        g_copier.thread = CreateThread(nullptr, 0, ServeViewCopies, nullptr, 0, &g_copier.threadId);
+    return g_copier.thread != nullptr;
 }
 
 void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
@@ -120,17 +135,13 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
         CloseHandle(file);
         DeleteFileW(path.c_str());
     };
-    // The file takes its full size first, so that a disk without the room fails here.
-    LARGE_INTEGER size;
-    size.QuadPart = bytes.size;
-    if (!SetFilePointerEx(file, size, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        const DWORD error = GetLastError();
-        discard(nullptr);
-        FailWriting(path, L"the disk has no room for it", error);
-    }
+    // The mapping gives the file its full size first, so that a disk without the room fails here.
     HANDLE mapping = CurrentPlatform().CreateWritableMapping(file, bytes.size);
     if (mapping == nullptr) {
+        const DWORD error = GetLastError();
         discard(nullptr);
+        if (error == ERROR_DISK_FULL)
+            FailWriting(path, L"the disk has no room for it", error);
         Fail(L"Extract file failed, file mapping handle is invalid");
     }
     void* view = CurrentPlatform().MapWritableView(mapping);
@@ -187,22 +198,26 @@ void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
 } // namespace
 
 DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
-    ViewCopy copy = {view, bytes, size, 0, nullptr};
-    g_viewCopy = &copy;
-    copy.previousFilter = SetUnhandledExceptionFilter(EndFaultedViewCopy);
-    HANDLE thread = CreateThread(nullptr, 0, RunViewCopy, &copy, CREATE_SUSPENDED, &copy.threadId);
-    DWORD result = 0;
-    if (thread == nullptr) {
-        result = RunViewCopy(&copy); // no thread to spare: copy here, unguarded as before
-    } else {
-        ResumeThread(thread);
-        WaitForSingleObject(thread, INFINITE);
-        if (!GetExitCodeThread(thread, &result))
-            result = GetLastError();
-        CloseHandle(thread);
+    if (!StartViewCopier()) { // no thread to spare: copy here, unguarded
+        std::memcpy(view, bytes, size);
+        return 0;
     }
-    SetUnhandledExceptionFilter(copy.previousFilter);
-    g_viewCopy = nullptr;
+    g_copier.to = view;
+    g_copier.from = bytes;
+    g_copier.size = size;
+    g_copier.previousFilter = SetUnhandledExceptionFilter(EndFaultedViewCopy);
+    SetEvent(g_copier.request);
+    const HANDLE ends[] = {g_copier.done, g_copier.thread};
+    DWORD result = 0;
+    if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) { // the thread ended: a fault
+        if (!GetExitCodeThread(g_copier.thread, &result) || result == 0)
+            result = EXCEPTION_IN_PAGE_ERROR;
+        CloseHandle(g_copier.thread);
+        g_copier.thread = nullptr;
+        g_copier.threadId = 0;
+    }
+    SetUnhandledExceptionFilter(g_copier.previousFilter);
+    g_copier.previousFilter = nullptr;
     return result;
 }
 

@@ -171,6 +171,16 @@ TEST_F(PackageTest, MappingOrViewThatCannotBeMadeStopsExtractionWithCode6) {
     worker.ReleaseInstaller();
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), Resource(103));
     EXPECT_FALSE(FileExists(directory.File(L"LoadVF.bin")));
+
+    // Windows refuses a mapping that the disk has no room for: that failure names the file.
+    FakePlatform full;
+    full.failMappingOfCall = 6;
+    full.mappingError = ERROR_DISK_FULL;
+    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
+              L"6 1 Extract file failed, VelomarHDv.ima could not be written (the disk has no room for it, "
+              L"code 112)");
+    worker.ReleaseInstaller();
+    EXPECT_FALSE(FileExists(directory.File(L"VelomarHDv.ima")));
 }
 
 TEST_F(PackageTest, ResourceFileEdgeCases) {

@@ -114,7 +114,7 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
 
 HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
     if (++m_mappings == failMappingOfCall) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        SetLastError(mappingError);
         return nullptr;
     }
     return Platform::CreateWritableMapping(file, size);

@@ -31,6 +31,7 @@ class FakePlatform : public Platform {
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
     int failMappingOfCall = 0, failViewOfCall = 0; // 1-based: which call fails; 0: none
+    DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
     // Called on every pause, on the pausing thread.
