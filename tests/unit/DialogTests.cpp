@@ -301,6 +301,10 @@ TEST_F(DialogTest, WorkerThatCannotStartIsReportedAndEndsWith105) {
     {
         TestDialog dialog({}, true);
         const INT_PTR result = RunDialog(dialog, [](HWND window) {
+            // The failure was posted during the initialisation; a message sent since may be
+            // handled before it, so wait for it to show.
+            for (int i = 0; i < 100 && !Read(window).closeEnabled; ++i)
+                Sleep(20);
             const DialogState state = Read(window);
             EXPECT_EQ(state.status, L"An error occurred...");
             EXPECT_EQ(state.detail, L"The installation could not be started. Error = 8");
