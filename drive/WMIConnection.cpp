@@ -113,6 +113,14 @@ std::wstring ReadTextProperty(IWbemClassObject* drive, const wchar_t* name, cons
     return ValueToText(value, name);
 }
 
+ULONG ReadUnsignedProperty(IWbemClassObject* object, const wchar_t* name, const wchar_t* failure) {
+    Variant value;
+    if (GetProperty(object, name, value) != 0 ||
+        VariantChangeType(&value.value, &value.value, 0, VT_UI4) != S_OK)
+        throw HDWMIException(failure);
+    return value.value.ulVal;
+}
+
 } // namespace
 
 bool WMIConnection::Open() {
@@ -251,10 +259,7 @@ VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wst
 
     // Protection on (1) or unknown (2, a locked volume): encrypted.
     const wchar_t* const unreadable = L"An error occurred getting the volume encryption from WMI.";
-    Variant protection;
-    if (GetProperty(volume.get(), L"ProtectionStatus", protection) != 0 ||
-        VariantChangeType(&protection.value, &protection.value, 0, VT_UI4) != S_OK)
-        throw HDWMIException(unreadable);
+    const ULONG protection = ReadUnsignedProperty(volume.get(), L"ProtectionStatus", unreadable);
     // A volume whose protection is suspended is encrypted all the same: its conversion tells.
     Variant path;
     if (GetProperty(volume.get(), L"__PATH", path) != 0 || path.value.vt != VT_BSTR)
@@ -263,16 +268,10 @@ VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wst
     ComRef<IWbemClassObject> output;
     if (connection.Services->ExecMethod(path.value.bstrVal, method, 0, nullptr, nullptr, &output, nullptr) !=
             0 ||
-        output.get() == nullptr)
+        output.get() == nullptr || ReadUnsignedProperty(output.get(), L"ReturnValue", unreadable) != 0)
         throw HDWMIException(unreadable);
-    Variant result, conversion;
-    if (GetProperty(output.get(), L"ReturnValue", result) != 0 ||
-        VariantChangeType(&result.value, &result.value, 0, VT_UI4) != S_OK || result.value.ulVal != 0 ||
-        GetProperty(output.get(), L"ConversionStatus", conversion) != 0 ||
-        VariantChangeType(&conversion.value, &conversion.value, 0, VT_UI4) != S_OK)
-        throw HDWMIException(unreadable);
-    return protection.value.ulVal == 0 && conversion.value.ulVal == 0 ? VolumeEncryption::Decrypted
-                                                                      : VolumeEncryption::Encrypted;
+    const ULONG conversion = ReadUnsignedProperty(output.get(), L"ConversionStatus", unreadable);
+    return protection == 0 && conversion == 0 ? VolumeEncryption::Decrypted : VolumeEncryption::Encrypted;
 }
 
 std::wstring ExtractRevisionFromPNPDeviceID(const std::wstring& pnpDeviceId) {
