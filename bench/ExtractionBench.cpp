@@ -6,8 +6,8 @@
 //
 // Usage: bench_extraction [rounds] [scratch folder]
 //        bench_extraction --memory extract|write|buffer FOLDER RESULT-FILE   (the child's mode)
-#include "install/SetupException.h"
 #include "package/PayloadExtraction.h"
+#include "report/SetupException.h"
 
 #include <windows.h>
 

@@ -10,16 +10,16 @@ foreach(line IN LISTS lines)
   if(NOT line MATCHES "^[A-Z0-9]+$")
     message(FATAL_ERROR "${IN}: '${line}' is not a model entry (uppercase letters and digits only)")
   endif()
-  string(APPEND entries "    L\"${line}\",\n")
+  string(APPEND entries "    UTF16(\"${line}\"),\n")
   math(EXPR count "${count} + 1")
 endforeach()
 if(count EQUAL 0)
   message(FATAL_ERROR "${IN}: the supported model list is empty")
 endif()
 file(WRITE "${OUT}.tmp" "// Generated from ${IN}; edit that file instead.
-#include \"drive/DriveQualification.h\"
+#include \"core/DriveText.h\"
 
-const wchar_t* const SupportedModels[] = {
+const TextChar* const SupportedModels[] = {
 ${entries}};
 const int SupportedModelCount = ${count};
 ")

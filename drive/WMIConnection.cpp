@@ -1,6 +1,7 @@
 #include "drive/WMIConnection.h"
 
-#include "install/Platform.h"
+#include "core/DriveText.h"
+#include "platform/Platform.h"
 
 std::wstring DriveModels[MaxDrivePositions];
 std::wstring DrivePNPDeviceIDs[MaxDrivePositions];
@@ -10,65 +11,23 @@ int32_t DriveCount = 0;
 
 namespace {
 
-// Holds one interface reference and releases it on every way out.
-template <typename Interface> class ComRef {
-  public:
-    ComRef() = default;
-    ~ComRef() {
-        if (m_p != nullptr)
-            m_p->Release();
-    }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    Interface** operator&() { return &m_p; }
-    Interface* operator->() const { return m_p; }
-    Interface* get() const { return m_p; }
-
-  private:
-    Interface* m_p = nullptr;
-};
-
-class Bstr {
-  public:
-    explicit Bstr(const std::wstring& text)
-        : m_b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    ~Bstr() { SysFreeString(m_b); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    operator BSTR() const { return m_b; }
-
-  private:
-    BSTR m_b;
-};
-
-class Variant {
-  public:
-    Variant() { VariantInit(&value); }
-    ~Variant() { VariantClear(&value); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-    VARIANT value;
-};
-
 // A property's value as text. A property without a value (VT_NULL, as some drives report) reads
 // as the empty text, which matches nothing; a value that cannot become text fails the query.
-std::wstring ValueToText(Variant& property, const wchar_t* name) {
-    VARIANT& value = property.value;
+std::wstring ValueToText(VARIANT& value, const wchar_t* name) {
     if (value.vt == VT_NULL || value.vt == VT_EMPTY)
         return std::wstring();
     if (value.vt == VT_BSTR)
         return value.bstrVal != nullptr ? std::wstring(value.bstrVal, SysStringLen(value.bstrVal))
                                         : std::wstring();
-    Variant text;
-    if (VariantChangeType(&text.value, &value, 0, VT_BSTR) != S_OK || text.value.vt != VT_BSTR)
+    unique_variant text;
+    if (VariantChangeType(&text, &value, 0, VT_BSTR) != S_OK || text.vt != VT_BSTR)
         throw HDWMIException(std::wstring(L"The value of the WMI property ") + name +
                              L" could not be read as text.");
-    return text.value.bstrVal != nullptr ? std::wstring(text.value.bstrVal, SysStringLen(text.value.bstrVal))
-                                         : std::wstring();
+    return text.bstrVal != nullptr ? std::wstring(text.bstrVal, SysStringLen(text.bstrVal)) : std::wstring();
 }
 
-HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, Variant& value) {
-    return object->Get(name, 0, &value.value, nullptr, nullptr);
+HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, unique_variant& value) {
+    return object->Get(name, 0, value.put(), nullptr, nullptr);
 }
 
 struct QueryMessages {
@@ -81,21 +40,22 @@ struct QueryMessages {
 // readDrive reads one instance into the inventory at that position.
 template <typename ReadDrive>
 int WalkDrivePositions(WMIConnection& connection, const QueryMessages& messages, ReadDrive readDrive) {
-    const Bstr language(L"WQL");
+    const unique_bstr language(L"WQL");
     int count = 0;
     for (int position = 0; position < MaxDrivePositions; ++position) {
-        const Bstr query(L"Select * from Win32_DiskDrive Where DeviceID = '\\\\\\\\.\\\\PhysicalDrive" +
-                         std::to_wstring(position) + L"'");
-        ComRef<IEnumWbemClassObject> drives;
-        if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &drives) !=
-                0 ||
+        const unique_bstr query(
+            L"Select * from Win32_DiskDrive Where DeviceID = '\\\\\\\\.\\\\PhysicalDrive" +
+            std::to_wstring(position) + L"'");
+        com_ptr<IEnumWbemClassObject> drives;
+        if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                           drives.put()) != 0 ||
             drives.get() == nullptr)
             throw HDWMIException(messages.execution);
         if (drives->Reset() != 0)
             throw HDWMIException(messages.enumeration);
-        ComRef<IWbemClassObject> drive;
+        com_ptr<IWbemClassObject> drive;
         ULONG returned = 0;
-        const HRESULT next = drives->Next(QueryTimeout, 1, &drive, &returned);
+        const HRESULT next = drives->Next(QueryTimeout, 1, drive.put(), &returned);
         if (next == WBEM_S_TIMEDOUT)
             throw HDWMIException(messages.enumeration);
         if (next != 0 || drive.get() == nullptr)
@@ -107,18 +67,17 @@ int WalkDrivePositions(WMIConnection& connection, const QueryMessages& messages,
 }
 
 std::wstring ReadTextProperty(IWbemClassObject* drive, const wchar_t* name, const wchar_t* failure) {
-    Variant value;
+    unique_variant value;
     if (GetProperty(drive, name, value) != 0)
         throw HDWMIException(failure);
     return ValueToText(value, name);
 }
 
 ULONG ReadUnsignedProperty(IWbemClassObject* object, const wchar_t* name, const wchar_t* failure) {
-    Variant value;
-    if (GetProperty(object, name, value) != 0 ||
-        VariantChangeType(&value.value, &value.value, 0, VT_UI4) != S_OK)
+    unique_variant value;
+    if (GetProperty(object, name, value) != 0 || VariantChangeType(&value, &value, 0, VT_UI4) != S_OK)
         throw HDWMIException(failure);
-    return value.value.ulVal;
+    return value.ulVal;
 }
 
 } // namespace
@@ -128,53 +87,38 @@ bool WMIConnection::Open() {
 }
 
 HRESULT WMIConnection::OpenNamespace(const wchar_t* path, DWORD authenticationLevel) {
-    HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    // Each step's resource is owned until the connection is complete; a failed opening releases
+    // what it made in the order Close does: the services, the locator, then COM.
+    unique_com_init com = unique_com_init::Multithreaded();
+    if (FAILED(com.result()))
+        return com.result();
+    HRESULT result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                          RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+    if (FAILED(result) && result != RPC_E_TOO_LATE)
+        return result;
+    com_ptr<IWbemLocator> locator;
+    result = CurrentPlatform().CreateLocator(locator.put());
+    if (FAILED(result) || !locator)
+        return FAILED(result) ? result : E_POINTER;
+    com_ptr<IWbemServices> services;
+    result = locator->ConnectServer(unique_bstr(path), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                    services.put());
+    if (FAILED(result) || !services)
+        return FAILED(result) ? result : E_POINTER;
+    result = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                               authenticationLevel, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
     if (FAILED(result))
         return result;
-    result = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    if (FAILED(result) && result != RPC_E_TOO_LATE) {
-        CoUninitialize();
-        return result;
-    }
-    result = CurrentPlatform().CreateLocator(&Locator);
-    if (FAILED(result) || Locator == nullptr) {
-        Locator = nullptr;
-        CoUninitialize();
-        return FAILED(result) ? result : E_POINTER;
-    }
-    const Bstr name(path);
-    result = Locator->ConnectServer(name, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &Services);
-    if (FAILED(result) || Services == nullptr) {
-        Services = nullptr;
-        Locator->Release();
-        Locator = nullptr;
-        CoUninitialize();
-        return FAILED(result) ? result : E_POINTER;
-    }
-    result = CoSetProxyBlanket(Services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, authenticationLevel,
-                               RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
-    if (FAILED(result)) {
-        Services->Release();
-        Services = nullptr;
-        Locator->Release();
-        Locator = nullptr;
-        CoUninitialize();
-        return result;
-    }
+    Services = std::move(services);
+    Locator = std::move(locator);
+    Com = std::move(com);
     return S_OK;
 }
 
 void WMIConnection::Close() {
-    if (Services != nullptr) {
-        Services->Release();
-        Services = nullptr;
-    }
-    if (Locator != nullptr) {
-        Locator->Release();
-        Locator = nullptr;
-    }
-    CoUninitialize();
+    Services.reset();
+    Locator.reset();
+    Com.reset();
 }
 
 int QueryDriveModels(WMIConnection& connection) {
@@ -195,7 +139,7 @@ int QueryDriveFirmwareRevisions(WMIConnection& connection) {
         L"An error occurred getting the drive firmware version from WMI.",
     };
     return WalkDrivePositions(connection, messages, [](IWbemClassObject* drive, int position) {
-        Variant revision;
+        unique_variant revision;
         if (GetProperty(drive, L"FirmwareRevision", revision) == 0) {
             DriveFirmwareRevisions[position] = ValueToText(revision, L"FirmwareRevision");
             return;
@@ -219,18 +163,18 @@ int QueryDrivePNPDeviceIDs(WMIConnection& connection) {
 }
 
 bool QueryDisk0IsGPT(WMIConnection& connection) {
-    const Bstr language(L"WQL");
-    const Bstr query(L"Select * from Win32_DiskPartition Where DiskIndex = '0'");
-    ComRef<IEnumWbemClassObject> partitions;
-    if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &partitions) !=
-            0 ||
+    const unique_bstr language(L"WQL");
+    const unique_bstr query(L"Select * from Win32_DiskPartition Where DiskIndex = '0'");
+    com_ptr<IEnumWbemClassObject> partitions;
+    if (connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                       partitions.put()) != 0 ||
         partitions.get() == nullptr)
         throw HDWMIException(L"An error occurred executing the WMI query to get the disk partitions.");
     if (partitions->Reset() != 0)
         throw HDWMIException(L"An error occurred enumerating the WMI query.");
-    ComRef<IWbemClassObject> partition;
+    com_ptr<IWbemClassObject> partition;
     ULONG returned = 0;
-    if (partitions->Next(QueryTimeout, 1, &partition, &returned) != 0 || partition.get() == nullptr)
+    if (partitions->Next(QueryTimeout, 1, partition.put(), &returned) != 0 || partition.get() == nullptr)
         throw HDWMIException(
             L"An error occurred enumerating the WMI query results to get the disk partitions.");
     const std::wstring type = ReadTextProperty(
@@ -239,18 +183,19 @@ bool QueryDisk0IsGPT(WMIConnection& connection) {
 }
 
 VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wstring& driveLetter) {
-    const Bstr language(L"WQL");
-    const Bstr query(L"Select * from Win32_EncryptableVolume Where DriveLetter = '" + driveLetter + L"'");
-    ComRef<IEnumWbemClassObject> volumes;
+    const unique_bstr language(L"WQL");
+    const unique_bstr query(L"Select * from Win32_EncryptableVolume Where DriveLetter = '" + driveLetter +
+                            L"'");
+    com_ptr<IEnumWbemClassObject> volumes;
     const HRESULT executed =
-        connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, &volumes);
+        connection.Services->ExecQuery(language, query, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, volumes.put());
     if (executed == HRESULT(WBEM_E_INVALID_CLASS))
         return VolumeEncryption::NotEncryptable;
     if (executed != 0 || volumes.get() == nullptr)
         throw HDWMIException(L"An error occurred executing the WMI query to get the volume encryption.");
-    ComRef<IWbemClassObject> volume;
+    com_ptr<IWbemClassObject> volume;
     ULONG returned = 0;
-    const HRESULT next = volumes->Next(QueryTimeout, 1, &volume, &returned);
+    const HRESULT next = volumes->Next(QueryTimeout, 1, volume.put(), &returned);
     if (next == WBEM_S_FALSE && volume.get() == nullptr)
         return VolumeEncryption::NotEncryptable;
     if (next != 0 || volume.get() == nullptr)
@@ -261,38 +206,15 @@ VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wst
     const wchar_t* const unreadable = L"An error occurred getting the volume encryption from WMI.";
     const ULONG protection = ReadUnsignedProperty(volume.get(), L"ProtectionStatus", unreadable);
     // A volume whose protection is suspended is encrypted all the same: its conversion tells.
-    Variant path;
-    if (GetProperty(volume.get(), L"__PATH", path) != 0 || path.value.vt != VT_BSTR)
+    unique_variant path;
+    if (GetProperty(volume.get(), L"__PATH", path) != 0 || path.vt != VT_BSTR)
         throw HDWMIException(unreadable);
-    const Bstr method(L"GetConversionStatus");
-    ComRef<IWbemClassObject> output;
-    if (connection.Services->ExecMethod(path.value.bstrVal, method, 0, nullptr, nullptr, &output, nullptr) !=
+    const unique_bstr method(L"GetConversionStatus");
+    com_ptr<IWbemClassObject> output;
+    if (connection.Services->ExecMethod(path.bstrVal, method, 0, nullptr, nullptr, output.put(), nullptr) !=
             0 ||
         output.get() == nullptr || ReadUnsignedProperty(output.get(), L"ReturnValue", unreadable) != 0)
         throw HDWMIException(unreadable);
     const ULONG conversion = ReadUnsignedProperty(output.get(), L"ConversionStatus", unreadable);
     return protection == 0 && conversion == 0 ? VolumeEncryption::Decrypted : VolumeEncryption::Encrypted;
-}
-
-std::wstring ExtractRevisionFromPNPDeviceID(const std::wstring& pnpDeviceId) {
-    bool oneUnderscore = false, insideRevision = false, revisionStarted = false;
-    std::wstring revision;
-    for (wchar_t c : pnpDeviceId) {
-        if (c == L'_') {
-            if (!insideRevision) {
-                if (oneUnderscore)
-                    insideRevision = true;
-                else
-                    oneUnderscore = true;
-            } else if (revisionStarted) {
-                break;
-            }
-        } else if (!insideRevision) {
-            oneUnderscore = false;
-        } else {
-            revisionStarted = true;
-            revision += c;
-        }
-    }
-    return revision;
 }

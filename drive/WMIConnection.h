@@ -1,5 +1,7 @@
 #pragma once
 // The program's only way of learning about the machine's disks: WMI, through its COM interfaces.
+#include "platform/Owned.h"
+
 #include <windows.h>
 
 #include <wbemcli.h>
@@ -13,10 +15,13 @@ class HDWMIException {
     std::wstring Message;
 };
 
-// An open connection to root\CIMV2. Opened and closed by each user around its queries.
+// An open connection to root\CIMV2. Opened and closed by each user around its queries; one that
+// goes out of scope open is closed then.
 struct WMIConnection {
-    IWbemLocator* Locator = nullptr;
-    IWbemServices* Services = nullptr;
+    // Declared in the reverse of the order in which they are released.
+    unique_com_init Com;
+    com_ptr<IWbemLocator> Locator;
+    com_ptr<IWbemServices> Services;
 
     // True when ready for queries in root\CIMV2; a failed opening has undone its own steps.
     bool Open();
@@ -56,6 +61,3 @@ enum class VolumeEncryption { NotEncryptable, Decrypted, Encrypted };
 // Decrypted only when it is fully decrypted and its protection is off. Raises HDWMIException when
 // that cannot be read.
 VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wstring& driveLetter);
-
-// The revision in a Plug and Play identifier: the run after the first double underscore.
-std::wstring ExtractRevisionFromPNPDeviceID(const std::wstring& pnpDeviceId);

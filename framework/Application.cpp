@@ -1,5 +1,7 @@
 #include "framework/Application.h"
 
+#include "core/Switches.h"
+
 #include <cstdlib>
 
 namespace {
@@ -21,13 +23,9 @@ Application* GetApplication() {
 
 void Application::ParseArguments(int argc, wchar_t* const* argv, CommandLineInfo& info) {
     for (int i = 1; i < argc; ++i) {
-        const wchar_t* param = argv[i];
-        BOOL isFlag = FALSE;
-        if (param[0] == L'-' || param[0] == L'/') {
-            ++param;
-            isFlag = TRUE;
-        }
-        info.ParseParam(param, isFlag, i + 1 == argc);
+        bool isFlag = false;
+        const wchar_t* param = StripSwitchMark(argv[i], isFlag);
+        info.ParseParam(param, isFlag ? TRUE : FALSE, i + 1 == argc);
     }
 }
 

@@ -2,10 +2,7 @@
 
 #include <process.h>
 
-Thread::~Thread() {
-    if (m_hThread != nullptr)
-        CloseHandle(m_hThread);
-}
+Thread::~Thread() = default;
 
 const ThreadMessageEntry* Thread::GetMessageTable(size_t& count) const {
     count = 0;
@@ -13,28 +10,26 @@ const ThreadMessageEntry* Thread::GetMessageTable(size_t& count) const {
 }
 
 bool Thread::CreateThread() {
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (ready == nullptr)
+    const unique_handle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!ready)
         return false;
-    m_hReady = ready;
+    m_hReady = ready.get();
     unsigned threadId = 0;
     // Suspended until the object knows its thread: once running, the thread may end and delete it.
     HANDLE thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Start, this, CREATE_SUSPENDED, &threadId));
     if (thread == nullptr) {
         const DWORD error = GetLastError();
-        CloseHandle(ready);
         m_hReady = nullptr;
         SetLastError(error != 0 ? error : ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    m_hThread = thread;
+    m_hThread.reset(thread);
     m_nThreadId = threadId;
     ResumeThread(thread);
     // The thread signals once its message queue exists.
-    HANDLE waits[] = {ready, thread};
+    HANDLE waits[] = {ready.get(), thread};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    CloseHandle(ready);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // A thread with its own message loop and a table that maps thread messages to handlers.
+#include "platform/Owned.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -43,7 +45,7 @@ class Thread {
     static unsigned __stdcall Start(void* self);
     int Run();
 
-    HANDLE m_hThread = nullptr;
-    HANDLE m_hReady = nullptr;
+    unique_handle m_hThread;
+    HANDLE m_hReady = nullptr; // lent to the starting thread while CreateThread waits
     DWORD m_nThreadId = 0;
 };

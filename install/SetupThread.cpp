@@ -1,24 +1,15 @@
 #include "install/SetupThread.h"
 
+#include "checks/Checks.h"
 #include "drive/DriveQualification.h"
 #include "drive/WMIConnection.h"
-#include "install/Checks.h"
-#include "install/Messages.h"
-#include "install/Platform.h"
-#include "install/SetupException.h"
-#include "install/WorkingDirectory.h"
 #include "package/PayloadExtraction.h"
 #include "package/RunSetup.h"
-#include "ui/Restart.h"
+#include "report/Messages.h"
+#include "report/SetupException.h"
+#include "restart/Restart.h"
 
-SetupThread::SetupThread() {
-    OpenLog();
-}
-
-SetupThread::~SetupThread() {
-    ReleaseInstaller();
-    CloseLog();
-}
+#include <memory>
 
 const ThreadMessageEntry* SetupThread::GetMessageTable(size_t& count) const {
     static const ThreadMessageEntry table[] = {
@@ -28,109 +19,11 @@ const ThreadMessageEntry* SetupThread::GetMessageTable(size_t& count) const {
     return table;
 }
 
-void SetupThread::OpenLog() {
-    if (m_bLogOpen)
-        CloseLog();
-    m_bLogOpen = FALSE;
-    const std::wstring path = CombinePath(GetWorkingDirectory(), LogFileName);
-    DeleteFileW(path.c_str());
-    m_logFile = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_logFile == INVALID_HANDLE_VALUE)
-        return;
-    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
-    DWORD written = 0;
-    WriteFile(m_logFile, byteOrderMark, sizeof byteOrderMark, &written, nullptr);
-    m_bLogOpen = TRUE;
-    WriteLog(L"Logfile opened");
-}
-
-void SetupThread::CloseLog() {
-    if (!m_bLogOpen)
-        return;
-    WriteLog(L"Logfile closed");
-    CloseHandle(m_logFile);
-    m_logFile = INVALID_HANDLE_VALUE;
-    m_bLogOpen = FALSE;
-}
-
-void SetupThread::WriteLog(std::wstring text) {
-    if (!m_bLogOpen)
-        return;
-    // Texts from outside (a drive's model, a folder) may hold control characters: shown as U+FFFD,
-    // they can neither end an entry early nor forge one.
-    for (wchar_t& c : text) {
-        if (c < 0x20 || c == 0x7F)
-            c = 0xFFFD;
-    }
-    // Each entry is one line; a text too long for one goes on in the next, never split inside a
-    // surrogate pair.
-    constexpr size_t maxText = MaxLogEntry - 2;
-    std::wstring lines;
-    size_t start = 0;
-    do {
-        size_t length = text.size() - start;
-        if (length > maxText) {
-            length = maxText;
-            if (IS_HIGH_SURROGATE(text[start + length - 1]))
-                --length;
-        }
-        lines.append(text, start, length);
-        lines += L"\r\n";
-        start += length;
-    } while (start < text.size());
-    // Written through and flushed at once: a reboot, a crash or a killed process must not eat the
-    // end of the log.
-    DWORD written = 0;
-    WriteFile(m_logFile, lines.data(), static_cast<DWORD>(lines.size() * sizeof(wchar_t)), &written, nullptr);
-    FlushFileBuffers(m_logFile);
-}
-
-void SetupThread::PostLine(UINT message, std::wstring text) {
-    // The log first: a run killed during the pause must not lack the line the window shows.
-    WriteLog(text);
-    if (!m_bSilent) {
-        PostRecord(m_hDialog, message, std::unique_ptr<std::wstring>(new std::wstring(std::move(text))));
-        CurrentPlatform().Pause(StatusPause);
-    }
-}
-
-void SetupThread::PostStatus(std::wstring text) {
-    PostLine(WM_SETUP_STATUS, std::move(text));
-}
-
-void SetupThread::PostDetail(std::wstring text) {
-    PostLine(WM_SETUP_DETAIL, std::move(text));
-}
-
-void SetupThread::ReportError(std::wstring message, int32_t code, BYTE isError) {
-    PostRecord(m_hDialog, WM_SETUP_FAILED,
-               std::unique_ptr<SetupException>(new SetupException(message, code, isError)));
-    WriteLog(L"Exception: " + message);
-}
-
-void SetupThread::HoldInstaller(HANDLE file) {
-    ReleaseInstaller();
-    m_hInstallerHold = file;
-}
-
-HANDLE SetupThread::TakeInstallerHold() {
-    HANDLE file = m_hInstallerHold;
-    m_hInstallerHold = INVALID_HANDLE_VALUE;
-    return file;
-}
-
-void SetupThread::ReleaseInstaller() {
-    if (m_hInstallerHold != INVALID_HANDLE_VALUE)
-        CloseHandle(TakeInstallerHold());
-}
-
 void SetupThread::OnStartInstall(WPARAM, LPARAM lParam) {
-    auto* block = reinterpret_cast<HWND*>(lParam);
+    const std::unique_ptr<HWND> block(reinterpret_cast<HWND*>(lParam));
     m_hDialog = block != nullptr ? *block : nullptr;
     RunSequence();
     ReleaseInstaller();
-    delete block;
 }
 
 void SetupThread::RunSequence() {

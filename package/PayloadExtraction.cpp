@@ -1,9 +1,10 @@
 #include "package/PayloadExtraction.h"
 
-#include "install/Platform.h"
-#include "install/SetupException.h"
-#include "install/SetupThread.h"
-#include "install/WorkingDirectory.h"
+#include "platform/Owned.h"
+#include "platform/Platform.h"
+#include "platform/WorkingDirectory.h"
+#include "report/SetupContext.h"
+#include "report/SetupException.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,8 +27,12 @@ struct ResourceBytes {
     DWORD size;
 };
 
+HRSRC FindPayload(HMODULE module, WORD id) {
+    return FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
+}
+
 ResourceBytes LoadPayload(HMODULE module, WORD id) {
-    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
+    HRSRC resource = FindPayload(module, id);
     if (resource == nullptr)
         Fail(L"Extract file failed, resource handle is invalid");
     HGLOBAL loaded = LoadResource(module, resource);
@@ -39,26 +44,22 @@ ResourceBytes LoadPayload(HMODULE module, WORD id) {
 
 // Opens the written file again for reading only, sharing it for reading only, and checks that it
 // still holds exactly the resource's bytes: from here on nobody can change, replace or delete it.
-HANDLE HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+unique_hfile HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes) {
+    unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         Fail(L"Extract file failed, file handle is invalid");
     LARGE_INTEGER size = {};
-    bool same = GetFileSizeEx(file, &size) && size.QuadPart == bytes.size;
+    bool same = GetFileSizeEx(file.get(), &size) && size.QuadPart == bytes.size;
     if (same && bytes.size > 0) {
-        HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-        const void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-        same = view != nullptr && std::memcmp(view, bytes.data, bytes.size) == 0;
-        if (view != nullptr)
-            UnmapViewOfFile(view);
-        if (mapping != nullptr)
-            CloseHandle(mapping);
+        Platform& platform = CurrentPlatform();
+        const unique_handle mapping(platform.CreateReadOnlyMapping(file.get()));
+        const unique_mapview view(mapping ? const_cast<void*>(platform.MapReadOnlyView(mapping.get()))
+                                          : nullptr);
+        same = view && std::memcmp(view.get(), bytes.data, bytes.size) == 0;
     }
-    if (!same) {
-        CloseHandle(file);
+    if (!same)
         Fail(L"Extract file failed, file handle is invalid");
-    }
     return file;
 }
 
@@ -80,8 +81,8 @@ std::wstring FileName(const std::wstring& path) {
 // it with the exception's code. The thread is made at the first copy and kept (a thread for each
 // file costs more than the copy on some systems); after a fault the next copy makes another.
 struct ViewCopier {
-    HANDLE request = nullptr, done = nullptr; // auto-reset events
-    HANDLE thread = nullptr;
+    unique_handle request, done; // auto-reset events
+    unique_handle thread;
     DWORD threadId = 0;
     void* to = nullptr;
     const void* from = nullptr;
@@ -101,62 +102,77 @@ LONG WINAPI EndFaultedViewCopy(EXCEPTION_POINTERS* exception) {
 
 DWORD WINAPI ServeViewCopies(void*) {
     for (;;) {
-        WaitForSingleObject(g_copier.request, INFINITE);
+        WaitForSingleObject(g_copier.request.get(), INFINITE);
         std::memcpy(g_copier.to, g_copier.from, g_copier.size);
-        SetEvent(g_copier.done);
+        SetEvent(g_copier.done.get());
     }
 }
 
 // The copying thread, made if there is none; false when none can be made.
 bool StartViewCopier() {
-    if (g_copier.request == nullptr)
-        g_copier.request = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (g_copier.done == nullptr)
-        g_copier.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (g_copier.thread == nullptr && g_copier.request != nullptr && g_copier.done != nullptr)
-        g_copier.thread = CreateThread(nullptr, 0, ServeViewCopies, nullptr, 0, &g_copier.threadId);
-    return g_copier.thread != nullptr;
+    if (!g_copier.request)
+        g_copier.request.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!g_copier.done)
+        g_copier.done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!g_copier.thread && g_copier.request && g_copier.done)
+        g_copier.thread.reset(CreateThread(nullptr, 0, ServeViewCopies, nullptr, 0, &g_copier.threadId));
+    return static_cast<bool>(g_copier.thread);
 }
 
+// A file being written: closed, and removed unless kept, when it goes out of scope, so that a write
+// that fails leaves no partial file behind. Files written before it stay, as after any other
+// failed extraction.
+class NewFile {
+  public:
+    explicit NewFile(const std::wstring& path)
+        : m_path(path), m_file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~NewFile() {
+        m_file.reset();
+        if (!m_kept)
+            DeleteFileW(m_path.c_str());
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+    HANDLE get() const { return m_file.get(); }
+    void Keep() { m_kept = true; }
+
+  private:
+    const std::wstring& m_path;
+    unique_hfile m_file;
+    bool m_kept = false;
+};
+
 void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    NewFile file(path);
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        file.Keep(); // it was never made
         Fail(L"Extract file failed, file handle is invalid");
+    }
     if (bytes.size == 0) { // an empty resource is an empty file; there is nothing to map
-        CloseHandle(file);
+        file.Keep();
         return;
     }
-    // A write that fails leaves no partial file behind; files written before it stay, as after
-    // any other failed extraction.
-    auto discard = [&](HANDLE mapping) {
-        if (mapping != nullptr)
-            CloseHandle(mapping);
-        CloseHandle(file);
-        DeleteFileW(path.c_str());
-    };
+    Platform& platform = CurrentPlatform();
     // The mapping gives the file its full size first, so that a disk without the room fails here.
-    HANDLE mapping = CurrentPlatform().CreateWritableMapping(file, bytes.size);
-    if (mapping == nullptr) {
+    // It is closed before the file.
+    const unique_handle mapping(platform.CreateWritableMapping(file.get(), bytes.size));
+    if (!mapping) {
         const DWORD error = GetLastError();
-        discard(nullptr);
         if (error == ERROR_DISK_FULL)
             FailWriting(path, L"the disk has no room for it", error);
         Fail(L"Extract file failed, file mapping handle is invalid");
     }
-    void* view = CurrentPlatform().MapWritableView(mapping);
-    if (view == nullptr) {
-        discard(mapping);
-        Fail(L"Extract file failed, file view is invalid");
+    DWORD fault = 0;
+    {
+        const unique_mapview view(platform.MapWritableView(mapping.get()));
+        if (!view)
+            Fail(L"Extract file failed, file view is invalid");
+        fault = CopyIntoView(view.get(), bytes.data, bytes.size);
     }
-    const DWORD fault = CopyIntoView(view, bytes.data, bytes.size);
-    UnmapViewOfFile(view);
-    if (fault != 0) {
-        discard(mapping);
+    if (fault != 0)
         FailWriting(path, L"writing it failed: the disk is full or the device failed", fault);
-    }
-    CloseHandle(mapping);
-    CloseHandle(file);
+    file.Keep();
 }
 
 // Everything the installer is given must be reachable by a path of fewer than MAX_PATH characters:
@@ -180,7 +196,7 @@ void CheckPathLengths(const std::wstring& directory) {
 void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
     ULONGLONG needed = 0;
     for (const PayloadFile& file : PayloadCatalogue) {
-        HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(file.resourceId), MAKEINTRESOURCEW(10));
+        HRSRC resource = FindPayload(module, file.resourceId);
         if (resource != nullptr)
             needed += SizeofResource(module, resource);
     }
@@ -206,14 +222,13 @@ DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
     g_copier.from = bytes;
     g_copier.size = size;
     g_copier.previousFilter = SetUnhandledExceptionFilter(EndFaultedViewCopy);
-    SetEvent(g_copier.request);
-    const HANDLE ends[] = {g_copier.done, g_copier.thread};
+    SetEvent(g_copier.request.get());
+    const HANDLE ends[] = {g_copier.done.get(), g_copier.thread.get()};
     DWORD result = 0;
     if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) { // the thread ended: a fault
-        if (!GetExitCodeThread(g_copier.thread, &result) || result == 0)
+        if (!GetExitCodeThread(g_copier.thread.get(), &result) || result == 0)
             result = EXCEPTION_IN_PAGE_ERROR;
-        CloseHandle(g_copier.thread);
-        g_copier.thread = nullptr;
+        g_copier.thread.reset();
         g_copier.threadId = 0;
     }
     SetUnhandledExceptionFilter(g_copier.previousFilter);
@@ -225,18 +240,16 @@ void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
     WriteFileFromBytes(path, LoadPayload(module, id));
 }
 
-void ExtractInstallationFiles(SetupThread& thread) {
+void ExtractInstallationFiles(SetupContext& context) {
     const std::wstring directory = GetWorkingDirectory();
-    thread.PostStatus(L"Extracting the installation...");
+    context.PostStatus(L"Extracting the installation...");
     CheckPathLengths(directory);
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(directory.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-        thread.PostDetail(L"Cleaning working directory");
-        DeleteExistingFiles(thread);
+    if (unique_hfind(FindFirstFileW(directory.c_str(), &found))) {
+        context.PostDetail(L"Cleaning working directory");
+        DeleteExistingFiles(context);
     }
-    thread.PostDetail(L"Extracting installation files");
+    context.PostDetail(L"Extracting installation files");
     HMODULE module = GetModuleHandleW(nullptr);
     CheckFreeSpace(directory, module);
     for (const PayloadFile& file : PayloadCatalogue) {
@@ -244,12 +257,12 @@ void ExtractInstallationFiles(SetupThread& thread) {
         const ResourceBytes bytes = LoadPayload(module, file.resourceId);
         WriteFileFromBytes(path, bytes);
         if (&file == &PayloadCatalogue[0])
-            thread.HoldInstaller(HoldUnchanged(path, bytes));
+            context.HoldInstaller(HoldUnchanged(path, bytes));
     }
 }
 
-void DeleteExistingFiles(SetupThread& thread) {
-    thread.PostDetail(L"Deleting existing files");
+void DeleteExistingFiles(SetupContext& context) {
+    context.PostDetail(L"Deleting existing files");
     const std::wstring directory = GetWorkingDirectory();
     for (const PayloadFile& file : PayloadCatalogue)
         DeleteFileW(CombinePath(directory, file.name).c_str());

@@ -5,7 +5,7 @@
 
 #include <string>
 
-class SetupThread;
+class SetupContext;
 
 struct PayloadFile {
     const wchar_t* name;
@@ -18,10 +18,10 @@ extern const PayloadFile PayloadCatalogue[PayloadFileCount];
 
 // Cleans the working directory of earlier copies and writes the six files; raises SetupException
 // (code 6) at the first that fails. Setup.exe is then held open, denying writes and deletion, in
-// the thread's m_hInstallerHold until the installer has started.
-void ExtractInstallationFiles(SetupThread& thread);
+// the context's installer hold until the installer has started.
+void ExtractInstallationFiles(SetupContext& context);
 // Deletes the six files from the working directory; what cannot be deleted stays, silently.
-void DeleteExistingFiles(SetupThread& thread);
+void DeleteExistingFiles(SetupContext& context);
 // Writes resource (type 10) id of module to path in one copy through a view of the new file.
 void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path);
 // Copies size bytes into a writable view of a file. Returns 0, or the code of the exception that

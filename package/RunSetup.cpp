@@ -1,38 +1,17 @@
 #include "package/RunSetup.h"
 
-#include "install/Platform.h"
-#include "install/SetupException.h"
-#include "install/SetupThread.h"
-#include "install/WorkingDirectory.h"
+#include "platform/Platform.h"
+#include "platform/WorkingDirectory.h"
+#include "report/SetupContext.h"
+#include "report/SetupException.h"
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <new>
 
-std::wstring SetupExitCodeText(DWORD exitCode) {
-    static const wchar_t* const texts[] = {
-        L"This operating system is unsupported.",
-        L"There is insufficient memory to complete the operation.",
-        L"The Setup.ini file is invalid.",
-        L"An error occurred while copying the DOS image and bin files.",
-        L"An error occurred while patching the DOS image file.",
-        L"The DOS image file is not contiguous.",
-        L"The DOS image file appears to be invalid.",
-        L"An error occurred while decompressing a compressed image file.",
-        L"An error occurred getting file info from the DOS image file.",
-        L"The sector size in the DOS image file is invalid.",
-        L"An error occurred while calculating the CRC for the DOS image file.",
-        L"An error occurred while updating the boot.ini file.",
-        L"An error occurred while updating the BCD (boot configuration data).",
-        L"The user is not an administrator.",
-        L"The system is not on AC power.",
-        L"A unknown error occurred.",
-    };
-    return exitCode >= 1 && exitCode <= 16 ? texts[exitCode - 1] : L"";
-}
-
 void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arguments, DWORD* windowsError,
-                    DWORD* exitCode, HANDLE releaseWhenStarted) {
+                    DWORD* exitCode, unique_hfile releaseWhenStarted) {
     if (!arguments.empty() && arguments[0] != L' ')
         arguments.insert(0, 1, L' ');
     const size_t slash = program.find_last_of(L'\\');
@@ -40,60 +19,54 @@ void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arg
         (slash == std::wstring::npos ? program : program.substr(slash + 1)) + arguments;
 
     // CreateProcessW may write into its command line.
-    wchar_t* buffer = new (std::nothrow) wchar_t[commandLine.size() + 1];
+    const std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[commandLine.size() + 1]);
     if (buffer == nullptr) {
         *windowsError = 1;
-        if (releaseWhenStarted != INVALID_HANDLE_VALUE)
-            CloseHandle(releaseWhenStarted);
         return;
     }
-    std::memcpy(buffer, commandLine.c_str(), (commandLine.size() + 1) * sizeof(wchar_t));
+    std::memcpy(buffer.get(), commandLine.c_str(), (commandLine.size() + 1) * sizeof(wchar_t));
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    const BOOL started = CreateProcessW(program.c_str(), buffer, nullptr, nullptr, FALSE,
-                                        CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &process);
+    PROCESS_INFORMATION started = {};
+    unique_process_information process;
+    const BOOL ok = CreateProcessW(program.c_str(), buffer.get(), nullptr, nullptr, FALSE,
+                                   CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &started);
     const DWORD startError = GetLastError();
-    if (releaseWhenStarted != INVALID_HANDLE_VALUE)
-        CloseHandle(releaseWhenStarted);
-    if (!started) {
+    process.take(started);
+    releaseWhenStarted.reset();
+    if (!ok) {
         *windowsError = startError != 0 ? startError : 1; // never report a failed start as success
-    } else {
-        const DWORD waited = CurrentPlatform().WaitForProcess(process.hProcess, seconds * 1000);
-        if (waited != WAIT_OBJECT_0)
-            *windowsError = waited;
-        else
-            GetExitCodeProcess(process.hProcess, exitCode);
-        // After a time-out the installer goes on running on its own.
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        return;
     }
-    delete[] buffer;
+    const DWORD waited = CurrentPlatform().WaitForProcess(process.process.get(), seconds * 1000);
+    if (waited != WAIT_OBJECT_0)
+        *windowsError = waited;
+    else
+        GetExitCodeProcess(process.process.get(), exitCode);
+    // After a time-out the installer goes on running on its own; its handles close here.
 }
 
-void RunSetup(SetupThread& thread) {
+void RunSetup(SetupContext& context) {
     const std::wstring path = CombinePath(GetWorkingDirectory(), L"Setup.exe");
-    thread.PostStatus(L"Running the Velomar HD upgrade utility...");
+    context.PostStatus(L"Running the Velomar HD upgrade utility...");
 
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(path.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    if (!unique_hfind(FindFirstFileW(path.c_str(), &found))) {
         const DWORD error = GetLastError();
-        thread.ReleaseInstaller();
+        context.ReleaseInstaller();
         throw SetupException(L"An error occurred running the installation wizard."
                              L"The virtual floppy installation application, Setup.exe, was not found at \"" +
                                  path + L"\". Ensure that this file is not missing, in use or corrupt.",
                              static_cast<int32_t>(error != 0 ? error : ERROR_FILE_NOT_FOUND), 1);
     }
-    FindClose(search);
 
     const std::wstring arguments = L"-s";
-    thread.WriteLog(L"executing: " + path + L" " + arguments);
+    context.WriteLog(L"executing: " + path + L" " + arguments);
 
     DWORD windowsError = 0, exitCode = 0;
     ExecuteProcess(SetupTimeLimitSeconds, path, arguments, &windowsError, &exitCode,
-                   thread.TakeInstallerHold());
+                   context.TakeInstallerHold());
     CurrentPlatform().Pause(SetupSettlePause);
 
     if (exitCode != 0)
@@ -105,5 +78,5 @@ void RunSetup(SetupThread& thread) {
                  static_cast<unsigned>(windowsError));
         throw SetupException(message, static_cast<int32_t>(windowsError), 1);
     }
-    thread.PostDetail(L"Update executed successfully.");
+    context.PostDetail(L"Update executed successfully.");
 }

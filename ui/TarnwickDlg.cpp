@@ -1,13 +1,13 @@
 #include "ui/TarnwickDlg.h"
 
-#include "app/CommandLine.h"
 #include "framework/Application.h"
-#include "install/Messages.h"
-#include "install/Platform.h"
-#include "install/SetupException.h"
 #include "install/SetupThread.h"
+#include "platform/Platform.h"
+#include "report/Messages.h"
+#include "report/SetupException.h"
 #include "resources/resource.h"
-#include "ui/Restart.h"
+#include "restart/Restart.h"
+#include "ui/CommandLine.h"
 
 #include <cwchar>
 #include <memory>
@@ -64,10 +64,12 @@ BOOL TarnwickDlg::OnInitDialog() {
     m_bReboot = worker->m_bReboot = commandLine.m_bRebootSwitch == 1 ? 1 : 0;
     m_bSilent = worker->m_bSilent = commandLine.m_bSilentSwitch == 1 ? 1 : 0;
 
-    auto* block = new HWND(m_hWnd);
-    if (started && worker->PostThreadMessage(WM_SETUP_START, 0, reinterpret_cast<LPARAM>(block)))
+    std::unique_ptr<HWND> block(new HWND(m_hWnd));
+    if (started && worker->PostThreadMessage(WM_SETUP_START, 0, reinterpret_cast<LPARAM>(block.get()))) {
+        block.release(); // the worker's now
         return TRUE;
-    delete block;
+    }
+    block.reset();
 
     // Without a worker nothing would ever happen: report it like any failure, through the log and
     // the failure message, so that a silent run ends too.
@@ -188,8 +190,21 @@ INT_PTR TarnwickDlg::OnOkClicked(WPARAM, LPARAM) {
     EnableButton(IDOK, FALSE);
     EnableButton(IDCLOSE, FALSE);
     ShowWindow(GetDlgItem(IDC_HINT_TEXT), SW_HIDE);
-    RestartWithCountdown(*this);
+    RestartWithCountdown();
     return TRUE;
+}
+
+void TarnwickDlg::RestartWithCountdown() {
+    m_bRestarting = TRUE;
+    SetDlgItemText(IDC_STATUS_TEXT, L"Restarting Windows...");
+    for (int seconds = RestartCountdownSeconds; seconds >= 1; --seconds) {
+        SetDlgItemText(IDC_DETAIL_TEXT, CountdownLine(seconds).c_str());
+        // The thread handles no messages while it counts down: paint the line now.
+        RedrawWindow(m_hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        CurrentPlatform().Pause(1000);
+    }
+    EndDialog(IDOK);
+    RequestReboot();
 }
 
 INT_PTR TarnwickDlg::OnCloseClicked(WPARAM, LPARAM) {

@@ -49,6 +49,8 @@ class TarnwickDlg : public Dialog {
     INT_PTR OnCloseClicked(WPARAM, LPARAM);
 
   private:
+    // OK after a success: counts down, ends the dialog with IDOK and asks Windows to reboot.
+    void RestartWithCountdown();
     void ShowHint(const wchar_t* text);
     void EnableButton(int id, BOOL enable);
 };

@@ -1,5 +1,5 @@
 // The two switches as the command line gives them.
-#include "app/CommandLine.h"
+#include "ui/CommandLine.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // would: its lines, buttons, hint, visibility and the value it ends with.
 #include "TestSupport.h"
 
-#include "app/CommandLine.h"
-#include "install/Messages.h"
-#include "install/SetupException.h"
 #include "install/SetupThread.h"
+#include "report/Messages.h"
+#include "report/SetupException.h"
 #include "resources/resource.h"
+#include "ui/CommandLine.h"
 #include "ui/TarnwickDlg.h"
 
 #include <gtest/gtest.h>

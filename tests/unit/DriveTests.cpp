@@ -5,7 +5,7 @@
 #include "drive/DriveQualification.h"
 #include "drive/WMIConnection.h"
 #include "install/SetupThread.h"
-#include "install/WorkingDirectory.h"
+#include "platform/WorkingDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -50,11 +50,11 @@ TEST_F(WmiTest, OpenConnectsToCimv2WithTheProxyBlanket) {
     UseScenario(L"");
     WMIConnection connection;
     ASSERT_TRUE(connection.Open());
-    EXPECT_NE(connection.Locator, nullptr);
-    EXPECT_NE(connection.Services, nullptr);
+    EXPECT_NE(connection.Locator.get(), nullptr);
+    EXPECT_NE(connection.Services.get(), nullptr);
     connection.Close();
-    EXPECT_EQ(connection.Locator, nullptr);
-    EXPECT_EQ(connection.Services, nullptr);
+    EXPECT_EQ(connection.Locator.get(), nullptr);
+    EXPECT_EQ(connection.Services.get(), nullptr);
     const std::vector<fakewmi::Call> calls = fakewmi::Calls();
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[1].method, L"ConnectServer");
@@ -71,8 +71,8 @@ TEST_F(WmiTest, FailedOpeningUndoesEveryStep) {
         UseScenario(failure);
         WMIConnection connection;
         EXPECT_FALSE(connection.Open());
-        EXPECT_EQ(connection.Locator, nullptr);
-        EXPECT_EQ(connection.Services, nullptr);
+        EXPECT_EQ(connection.Locator.get(), nullptr);
+        EXPECT_EQ(connection.Services.get(), nullptr);
         EXPECT_EQ(fakewmi::LiveObjects(), 0);
         // COM was uninitialised again: a new initialisation is the first on this thread.
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);

@@ -3,12 +3,12 @@
 #include "TestSupport.h"
 
 #include "FakeWmi.h"
-#include "install/SetupException.h"
 #include "install/SetupThread.h"
-#include "install/WorkingDirectory.h"
 #include "package/PayloadExtraction.h"
 #include "package/RunSetup.h"
-#include "ui/Restart.h"
+#include "platform/WorkingDirectory.h"
+#include "report/SetupException.h"
+#include "restart/Restart.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 #include "TestSupport.h"
 
 #include "FakeWmi.h"
-#include "install/Messages.h"
 #include "install/SetupThread.h"
-#include "install/WorkingDirectory.h"
+#include "platform/WorkingDirectory.h"
+#include "report/Messages.h"
 
 #include <gtest/gtest.h>
 

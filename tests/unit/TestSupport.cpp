@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
 #include "FakeWmi.h"
-#include "install/Messages.h"
-#include "install/SetupException.h"
+#include "report/Messages.h"
+#include "report/SetupException.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Shared pieces of the unit tests: a platform with fakes, a scratch working directory, a window
 // that collects what the worker posts, and file helpers.
 #include "TestFiles.h"
-#include "install/Platform.h"
+#include "platform/Platform.h"
 
 #include <windows.h>
 
@@ -17,8 +17,8 @@ extern std::atomic<long> g_liveAllocations;
 
 class FakePlatform : public Platform {
   public:
-    FakePlatform() { SetCurrentPlatform(this); }
-    ~FakePlatform() override { SetCurrentPlatform(nullptr); }
+    FakePlatform() : m_replaced(SetCurrentPlatform(this)) {}
+    ~FakePlatform() override { SetCurrentPlatform(m_replaced); }
 
     // Steering; set before the code under test runs.
     DWORD major = 6, minor = 1;
@@ -57,6 +57,7 @@ class FakePlatform : public Platform {
 
   private:
     void Record(std::wstring event);
+    Platform* m_replaced;
     int m_mappings = 0, m_views = 0;
     std::mutex m_lock;
     std::vector<std::wstring> m_events;

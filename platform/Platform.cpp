@@ -1,4 +1,4 @@
-#include "install/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 Platform g_win32;
@@ -9,8 +9,10 @@ Platform& CurrentPlatform() {
     return *g_current;
 }
 
-void SetCurrentPlatform(Platform* platform) {
+Platform* SetCurrentPlatform(Platform* platform) {
+    Platform* previous = g_current;
     g_current = platform != nullptr ? platform : &g_win32;
+    return previous;
 }
 
 void Platform::Pause(DWORD milliseconds) {
@@ -48,6 +50,14 @@ HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
 
 void* Platform::MapWritableView(HANDLE mapping) {
     return ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+}
+
+HANDLE Platform::CreateReadOnlyMapping(HANDLE file) {
+    return ::CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+}
+
+const void* Platform::MapReadOnlyView(HANDLE mapping) {
+    return ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
 }
 
 BOOL Platform::OpenOwnProcessToken(DWORD access, HANDLE* token) {

@@ -1,9 +1,10 @@
-#include "install/Checks.h"
+#include "checks/Checks.h"
 
 #include "drive/WMIConnection.h"
-#include "install/Platform.h"
-#include "install/SetupThread.h"
-#include "install/WorkingDirectory.h"
+#include "platform/Owned.h"
+#include "platform/Platform.h"
+#include "platform/WorkingDirectory.h"
+#include "report/SetupContext.h"
 
 #include <cwchar>
 
@@ -16,31 +17,29 @@ OSVERSIONINFOW ReadWindowsVersion() {
 }
 } // namespace
 
-bool CheckAdminCredentials(SetupThread&) {
+bool CheckAdminCredentials(SetupContext&) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    unique_sid administrators;
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                  0, 0, 0, 0, &administrators))
+                                  0, 0, 0, 0, administrators.put()))
         return false;
     BOOL isMember = FALSE;
-    const bool answer = CurrentPlatform().IsTokenMember(administrators, &isMember) && isMember;
-    FreeSid(administrators);
-    return answer;
+    return CurrentPlatform().IsTokenMember(administrators.get(), &isMember) && isMember;
 }
 
-bool CheckWindowsVersion(SetupThread& thread) {
+bool CheckWindowsVersion(SetupContext& context) {
     const OSVERSIONINFOW info = ReadWindowsVersion();
     wchar_t line[64];
     swprintf(line, 64, L"Current Windows version = %u.%u", static_cast<unsigned>(info.dwMajorVersion),
              static_cast<unsigned>(info.dwMinorVersion));
-    thread.PostDetail(line);
+    context.PostDetail(line);
     if (info.dwMajorVersion < 5)
         return false;
-    thread.PostDetail(L"Windows 2000 or later was found");
+    context.PostDetail(L"Windows 2000 or later was found");
     return true;
 }
 
-bool IsEfiBootLoader(SetupThread& thread) {
+bool IsEfiBootLoader(SetupContext& context) {
     const OSVERSIONINFOW info = ReadWindowsVersion();
     // Windows 2000, XP and Vista boot only through the legacy loader; later releases that declare
     // nothing else report themselves as 6.2.
@@ -49,19 +48,13 @@ bool IsEfiBootLoader(SetupThread& thread) {
     WMIConnection connection;
     if (!connection.Open())
         throw HDWMIException(L"An error occurred connecting to WMI to check the boot loader.");
-    bool gpt = false;
-    try {
-        gpt = QueryDisk0IsGPT(connection);
-    } catch (...) {
-        connection.Close();
-        throw;
-    }
+    const bool gpt = QueryDisk0IsGPT(connection);
     connection.Close();
-    thread.PostDetail(gpt ? L"Windows using EFI boot loader" : L"Windows using Legacy boot loader");
+    context.PostDetail(gpt ? L"Windows using EFI boot loader" : L"Windows using Legacy boot loader");
     return gpt;
 }
 
-bool IsOnACPower(SetupThread&) {
+bool IsOnACPower(SetupContext&) {
     // A status that cannot be read counts as "unknown" (255), which passes like every status but
     // offline.
     SYSTEM_POWER_STATUS status = {};
@@ -81,7 +74,7 @@ std::wstring DriveLetterOf(const std::wstring& path) {
 }
 } // namespace
 
-std::wstring FindEncryptedVolume(SetupThread&) {
+std::wstring FindEncryptedVolume(SetupContext&) {
     if (ReadWindowsVersion().dwMajorVersion < 6)
         return std::wstring();
     std::wstring letters[2];
@@ -101,16 +94,11 @@ std::wstring FindEncryptedVolume(SetupThread&) {
     if (opened != S_OK)
         throw HDWMIException(L"An error occurred connecting to WMI to check the volume encryption.");
     std::wstring encrypted;
-    try {
-        for (const std::wstring& letter : letters) {
-            if (!letter.empty() && QueryVolumeEncryption(connection, letter) == VolumeEncryption::Encrypted) {
-                encrypted = letter;
-                break;
-            }
+    for (const std::wstring& letter : letters) {
+        if (!letter.empty() && QueryVolumeEncryption(connection, letter) == VolumeEncryption::Encrypted) {
+            encrypted = letter;
+            break;
         }
-    } catch (...) {
-        connection.Close();
-        throw;
     }
     connection.Close();
     return encrypted;

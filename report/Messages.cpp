@@ -1,4 +1,4 @@
-#include "install/Messages.h"
+#include "report/Messages.h"
 
 namespace {
 // The shipped program has no std::mutex (its thread model is win32's own).

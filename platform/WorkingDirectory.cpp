@@ -1,6 +1,6 @@
-#include "install/WorkingDirectory.h"
+#include "platform/WorkingDirectory.h"
 
-#include "install/Platform.h"
+#include "platform/Platform.h"
 
 #include <vector>
 

@@ -12,27 +12,38 @@ class Platform {
   public:
     virtual ~Platform() = default;
 
+    // Time.
     virtual void Pause(DWORD milliseconds);
+    virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+
+    // The machine and the process.
     virtual DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer);
     virtual BOOL ReadVersion(OSVERSIONINFOW* info);
     virtual BOOL IsTokenMember(PSID group, BOOL* isMember);
     virtual BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status);
     virtual HRESULT CreateLocator(IWbemLocator** locator);
-    virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
-    // A read-write mapping of size bytes of file, and a writable view of all of it.
+
+    // Files through mappings: a read-write mapping of size bytes of file and a writable view of all
+    // of it; a read-only mapping of the whole file and a view of it.
     virtual HANDLE CreateWritableMapping(HANDLE file, DWORD size);
     virtual void* MapWritableView(HANDLE mapping);
+    virtual HANDLE CreateReadOnlyMapping(HANDLE file);
+    virtual const void* MapReadOnlyView(HANDLE mapping);
+
+    // Restarting Windows. AdjustPrivileges returns GetLastError as it stands right after
+    // AdjustTokenPrivileges.
     virtual BOOL OpenOwnProcessToken(DWORD access, HANDLE* token);
-    // Returns GetLastError as it stands right after AdjustTokenPrivileges.
     virtual DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges);
     virtual BOOL RequestReboot(UINT flags, DWORD reason);
+
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
 };
 
 // The platform in use: the Win32 one unless a test installed another.
 Platform& CurrentPlatform();
-// Installs a platform; null restores the Win32 one.
-void SetCurrentPlatform(Platform* platform);
+// Installs a platform (null: the Win32 one) and returns the one it replaces, for the caller to
+// put back.
+Platform* SetCurrentPlatform(Platform* platform);
 
 // The executable's file name without folder and extension.
 std::wstring ApplicationName();

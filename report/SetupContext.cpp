@@ -1,0 +1,88 @@
+#include "report/SetupContext.h"
+
+#include "core/LogText.h"
+#include "platform/Platform.h"
+#include "platform/WorkingDirectory.h"
+#include "report/Messages.h"
+#include "report/SetupException.h"
+
+SetupContext::SetupContext() {
+    OpenLog();
+}
+
+SetupContext::~SetupContext() {
+    ReleaseInstaller();
+    CloseLog();
+}
+
+void SetupContext::OpenLog() {
+    if (m_bLogOpen)
+        CloseLog();
+    m_bLogOpen = FALSE;
+    const std::wstring path = CombinePath(GetWorkingDirectory(), LogFileName);
+    DeleteFileW(path.c_str());
+    m_logFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!m_logFile)
+        return;
+    static const BYTE byteOrderMark[] = {0xFF, 0xFE};
+    DWORD written = 0;
+    WriteFile(m_logFile.get(), byteOrderMark, sizeof byteOrderMark, &written, nullptr);
+    m_bLogOpen = TRUE;
+    WriteLog(L"Logfile opened");
+}
+
+void SetupContext::CloseLog() {
+    if (!m_bLogOpen)
+        return;
+    WriteLog(L"Logfile closed");
+    m_logFile.reset();
+    m_bLogOpen = FALSE;
+}
+
+void SetupContext::WriteLog(std::wstring text) {
+    if (!m_bLogOpen)
+        return;
+    const std::wstring lines = FormatLogEntries(std::move(text));
+    // Written through and flushed at once: a reboot, a crash or a killed process must not eat the
+    // end of the log.
+    DWORD written = 0;
+    WriteFile(m_logFile.get(), lines.data(), static_cast<DWORD>(lines.size() * sizeof(wchar_t)), &written,
+              nullptr);
+    FlushFileBuffers(m_logFile.get());
+}
+
+void SetupContext::PostLine(UINT message, std::wstring text) {
+    // The log first: a run killed during the pause must not lack the line the window shows.
+    WriteLog(text);
+    if (!m_bSilent) {
+        PostRecord(m_hDialog, message, std::unique_ptr<std::wstring>(new std::wstring(std::move(text))));
+        CurrentPlatform().Pause(StatusPause);
+    }
+}
+
+void SetupContext::PostStatus(std::wstring text) {
+    PostLine(WM_SETUP_STATUS, std::move(text));
+}
+
+void SetupContext::PostDetail(std::wstring text) {
+    PostLine(WM_SETUP_DETAIL, std::move(text));
+}
+
+void SetupContext::ReportError(std::wstring message, int32_t code, BYTE isError) {
+    PostRecord(m_hDialog, WM_SETUP_FAILED,
+               std::unique_ptr<SetupException>(new SetupException(message, code, isError)));
+    WriteLog(L"Exception: " + message);
+}
+
+void SetupContext::HoldInstaller(unique_hfile file) {
+    m_hInstallerHold = std::move(file);
+}
+
+unique_hfile SetupContext::TakeInstallerHold() {
+    return std::move(m_hInstallerHold);
+}
+
+void SetupContext::ReleaseInstaller() {
+    m_hInstallerHold.reset();
+}

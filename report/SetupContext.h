@@ -1,0 +1,46 @@
+#pragma once
+// What every step of the installation reports through: the status and detail lines that the dialog
+// shows, the failure record, and the installer log in the working directory. The worker thread is
+// this context for the steps it runs.
+#include "platform/Owned.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+constexpr wchar_t LogFileName[] = L"VelomarHDDInstallerLog.txt";
+// The pause after each status and detail line of a visible run, so that it can be read.
+constexpr DWORD StatusPause = 800;
+
+class SetupContext {
+  public:
+    // Opens a fresh log in the working directory.
+    SetupContext();
+    virtual ~SetupContext();
+    SetupContext(const SetupContext&) = delete;
+    SetupContext& operator=(const SetupContext&) = delete;
+
+    void PostStatus(std::wstring text);
+    void PostDetail(std::wstring text);
+    void ReportError(std::wstring message, int32_t code, BYTE isError);
+    void WriteLog(std::wstring text);
+
+    // Setup.exe, held open from its extraction until the installer has started, so that nobody
+    // can change or replace it in between.
+    void HoldInstaller(unique_hfile file);
+    unique_hfile TakeInstallerHold();
+    void ReleaseInstaller();
+
+    HWND m_hDialog = nullptr;
+    unique_hfile m_logFile;
+    BOOL m_bLogOpen = FALSE;
+    BOOL m_bReboot = FALSE;
+    BOOL m_bSilent = FALSE;
+    unique_hfile m_hInstallerHold;
+
+  private:
+    void OpenLog();
+    void CloseLog();
+    void PostLine(UINT message, std::wstring text);
+};
