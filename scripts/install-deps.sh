@@ -11,6 +11,7 @@ packages=(
   googletest
   dosfstools mtools fdisk
   osslsigncode openssl
+  clang libclang-rt-14-dev
 )
 
 install() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tarnwick and runs every test: unit and system tests under Wine and Xvfb, the checks of the
 # stand-in package, the static checks of the shipped 32-bit Tarnwick.exe, its reproducibility and
-# its signing. Installs what it needs.
+# its signing; the include structure of the layers; and fuzzing of the text functions. Installs what
+# it needs.
 #
 # Both test trees (i686, the shipped code model, and x86_64) are built on every machine, so that a
 # compile error in either stops the run. Each tree then runs what this machine can run: the x86_64
@@ -11,6 +12,13 @@
 set -euo pipefail
 source "$(dirname "$0")/build-lib.sh"
 "$root/scripts/install-deps.sh"
+
+# The structure first: no include cycle, and no include from a layer to one above it.
+layers=$(sed -n 's/^set(TARNWICK_LAYERS \(.*\))$/\1/p' "$root/CMakeLists.txt" | tr ' ' ',')
+checker="$root/../shared/tools/include-cycles.py"
+[ -f "$checker" ] || checker="$root/scripts/include-cycles.py" # a copy, for clones without the workplace's tools
+echo "== include structure, layers $layers"
+python3 "$checker" "$root" --exclude standin bench fuzz --layers "$layers"
 
 build_product
 for arch in i686 x86_64; do
@@ -51,6 +59,11 @@ fi
 echo "== x86_64 tree: every test, under /usr/lib/wine/wine64"
 run_tree x86_64 "$@" || status=1
 summary+=("x86_64 tree: every test ran (wine64)")
+
+echo "== fuzzing the text functions natively, ${FUZZ_SECONDS:-30} s each"
+fuzzed=$("$root/scripts/fuzz.sh") || status=1
+echo "$fuzzed"
+summary+=("$fuzzed")
 
 echo
 printf '%s\n' "${summary[@]}"
