@@ -1,9 +1,52 @@
 #include "app/TarnwickApp.h"
 
+#include "app/RunJournal.h"
+#include "platform/Platform.h"
+#include "ui/CommandLine.h"
 #include "ui/TarnwickDlg.h"
 
+namespace {
+constexpr wchar_t UsageText[] = L"Usage: Tarnwick.exe [/s] [/r] [/c] [/l=<file>] [/?]\n"
+                                L"\n"
+                                L"/s\tsilent: no window; the exit code tells the outcome\n"
+                                L"/r\trestart Windows by itself after a successful installation\n"
+                                L"/c\tcheck only: run the checks, install nothing\n"
+                                L"/l=<file>\twrite the history log to <file>\n"
+                                L"/?\tshow this text\n"
+                                L"Switches may also be given with - or alone; they are case-sensitive.\n"
+                                L"\n"
+                                L"Exit codes:\n"
+                                L"0\tinstalled, restart started (/r); or the checks passed (/c)\n"
+                                L"3010\tinstalled; Windows must restart for the update\n"
+                                L"100\tnot an administrator\n"
+                                L"101\tWindows or its boot loader is not supported (not applicable)\n"
+                                L"102\trunning on battery\n"
+                                L"103\tthe drives could not be queried\n"
+                                L"104\tno supported drive (not applicable)\n"
+                                L"105\tthe installation could not be started\n"
+                                L"106\tBitLocker encryption is on\n"
+                                L"6\tthe package could not be written\n"
+                                L"1-16\tthe package installer failed\n"
+                                L"\n"
+                                L"Logs: VelomarHDDInstallerLog.txt in the working folder;\n"
+                                L"history: %ProgramData%\\Velomar\\HD Firmware Update\\Tarnwick.log\n"
+                                L"Result: HKLM\\SOFTWARE\\Velomar\\HD Firmware Update";
+} // namespace
+
 BOOL TarnwickApp::InitInstance() {
+    CommandLine commandLine;
+    ParseCommandLine(commandLine);
+    if (commandLine.m_bUsageSwitch) {
+        // The usage changes nothing: no log, no record, no run.
+        if (commandLine.m_bSilentSwitch != 1)
+            CurrentPlatform().ShowMessageBox(UsageText, ApplicationName().c_str(),
+                                             MB_OK | MB_ICONINFORMATION);
+        m_nExitCode = 0;
+        return FALSE;
+    }
+    RunJournal journal(commandLine);
     TarnwickDlg dialog;
     m_nExitCode = static_cast<int32_t>(dialog.DoModal());
+    journal.End(m_nExitCode, dialog.m_runState);
     return FALSE; // no message loop of its own: straight on to ExitInstance
 }

@@ -5,10 +5,25 @@ const TextChar* StripSwitchMark(const TextChar* argument, bool& isFlag) {
     return isFlag ? argument + 1 : argument;
 }
 
-Switch SwitchNamed(const Text& name) {
+ParsedSwitch ParseSwitch(const Text& name) {
+    ParsedSwitch parsed;
     if (name == UTF16("r"))
-        return Switch::Reboot;
-    if (name == UTF16("s"))
-        return Switch::Silent;
-    return Switch::None;
+        parsed.kind = Switch::Reboot;
+    else if (name == UTF16("s"))
+        parsed.kind = Switch::Silent;
+    else if (name == UTF16("c"))
+        parsed.kind = Switch::CheckOnly;
+    else if (name == UTF16("?"))
+        parsed.kind = Switch::Usage;
+    else if (name.compare(0, 2, UTF16("l=")) == 0) {
+        Text file = name.substr(2);
+        // The runtime's split keeps quotes that were escaped or stood inside the value.
+        if (file.size() >= 2 && file.front() == '"' && file.back() == '"')
+            file = file.substr(1, file.size() - 2);
+        if (!file.empty()) {
+            parsed.kind = Switch::LogFile;
+            parsed.value = file;
+        }
+    }
+    return parsed;
 }

@@ -1,6 +1,7 @@
 #include "drive/DriveQualification.h"
 
 #include "drive/WMIConnection.h"
+#include "report/ResultRecord.h"
 #include "report/SetupContext.h"
 
 namespace {
@@ -39,6 +40,7 @@ bool CheckHardDriveModel(SetupContext& context) {
                          DriveModels[position] + L"'");
         currentModel = NormalizedDriveModels[position];
         if (FindSupportedModel(currentModel) >= 0) {
+            NoteSupportedDrive(DriveModels[position], DriveFirmwareRevisions[position]);
             context.PostDetail(L"A supported drive was found. Model number = '" + currentModel + L"'");
             return true;
         }

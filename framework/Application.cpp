@@ -25,6 +25,7 @@ void Application::ParseArguments(int argc, wchar_t* const* argv, CommandLineInfo
     for (int i = 1; i < argc; ++i) {
         bool isFlag = false;
         const wchar_t* param = StripSwitchMark(argv[i], isFlag);
+        info.OnArgument(argv[i]);
         info.ParseParam(param, isFlag ? TRUE : FALSE, i + 1 == argc);
     }
 }

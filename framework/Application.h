@@ -6,6 +6,8 @@
 class CommandLineInfo {
   public:
     virtual ~CommandLineInfo() = default;
+    // The argument as given, just before ParseParam receives it.
+    virtual void OnArgument(const wchar_t* argument) {}
     // param: the argument without one leading '-' or '/'; isFlag: such a character was removed.
     virtual void ParseParam(const wchar_t* param, BOOL isFlag, BOOL isLast) = 0;
 };

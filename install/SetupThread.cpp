@@ -6,6 +6,7 @@
 #include "package/PayloadExtraction.h"
 #include "package/RunSetup.h"
 #include "report/Messages.h"
+#include "report/ResultRecord.h"
 #include "report/SetupException.h"
 #include "restart/Restart.h"
 
@@ -84,10 +85,18 @@ void SetupThread::RunSequence() {
             return;
         }
 
+        if (m_bCheckOnly) {
+            // Every check has passed: the run ends here, before anything is written or run.
+            PostStatus(CheckOnlyPassed);
+            PostSucceeded(m_hDialog);
+            return;
+        }
+
         ExtractInstallationFiles(*this);
         RunSetup(*this);
         DeleteExistingFiles(*this);
         RestartIfRequested(*this);
+        NoteRunResult(L"The installation completed successfully.");
         PostSucceeded(m_hDialog);
     } catch (const SetupException& e) {
         WriteLog(e.Message);

@@ -4,6 +4,9 @@
 #include "framework/Thread.h"
 #include "report/SetupContext.h"
 
+// The last line of a check-only run whose checks have all passed.
+constexpr wchar_t CheckOnlyPassed[] = L"The update can be installed on this machine.";
+
 class SetupThread : public Thread, public SetupContext {
   public:
     // The install sequence. lParam: the heap block with the dialog's window, owned from here on.

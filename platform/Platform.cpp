@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include "platform/Owned.h"
+
 namespace {
 Platform g_win32;
 Platform* g_current = &g_win32;
@@ -71,6 +73,40 @@ DWORD Platform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) {
 
 BOOL Platform::RequestReboot(UINT flags, DWORD reason) {
     return ::ExitWindowsEx(flags, reason);
+}
+
+bool Platform::IsInteractiveSession() {
+    USEROBJECTFLAGS flags = {};
+    HWINSTA station = ::GetProcessWindowStation();
+    if (station == nullptr ||
+        !::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) ||
+        !(flags.dwFlags & WSF_VISIBLE))
+        return false;
+    // The local system account: in session 0 under a deployment engine, never an interactive user.
+    unique_handle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        token.release();
+        return true;
+    }
+    BYTE buffer[128];
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
+        return true;
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    unique_sid system;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                    system.put()))
+        return true;
+    return !::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, system.get());
+}
+
+BOOL Platform::InitiateRestart(DWORD reason) {
+    using InitiateSystemShutdownExFn = BOOL(WINAPI*)(LPWSTR, LPWSTR, DWORD, BOOL, BOOL, DWORD);
+    auto initiateEx = reinterpret_cast<InitiateSystemShutdownExFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "InitiateSystemShutdownExW"));
+    if (initiateEx != nullptr)
+        return initiateEx(nullptr, nullptr, 0, FALSE, TRUE, reason);
+    return ::InitiateSystemShutdownW(nullptr, nullptr, 0, FALSE, TRUE); // Windows 2000: no reasons
 }
 
 int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {

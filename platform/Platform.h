@@ -35,6 +35,11 @@ class Platform {
     virtual BOOL OpenOwnProcessToken(DWORD access, HANDLE* token);
     virtual DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges);
     virtual BOOL RequestReboot(UINT flags, DWORD reason);
+    // False for a caller that no user sees: SYSTEM, or a window station that is not visible (a
+    // service, a deployment engine's session).
+    virtual bool IsInteractiveSession();
+    // Restarts through InitiateSystemShutdownEx (InitiateSystemShutdown where it is missing).
+    virtual BOOL InitiateRestart(DWORD reason);
 
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
 };

@@ -1,28 +1,8 @@
 #include "report/Messages.h"
 
+#include "platform/Lock.h"
+
 namespace {
-// The shipped program has no std::mutex (its thread model is win32's own).
-class Lock {
-  public:
-    Lock() { InitializeCriticalSection(&m_section); }
-    ~Lock() { DeleteCriticalSection(&m_section); }
-    void Enter() { EnterCriticalSection(&m_section); }
-    void Leave() { LeaveCriticalSection(&m_section); }
-
-  private:
-    CRITICAL_SECTION m_section;
-};
-class Hold {
-  public:
-    explicit Hold(Lock& lock) : m_lock(lock) { m_lock.Enter(); }
-    ~Hold() { m_lock.Leave(); }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-
-  private:
-    Lock& m_lock;
-};
-
 Lock g_lock;
 // A run posts a few dozen records; a dialog that stops handling them stops the registrations,
 // not the run. No heap: nothing here can fail for want of memory.

@@ -3,7 +3,9 @@
 #include "core/LogText.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
+#include "report/HistoryLog.h"
 #include "report/Messages.h"
+#include "report/ResultRecord.h"
 #include "report/SetupException.h"
 
 SetupContext::SetupContext() {
@@ -41,6 +43,11 @@ void SetupContext::CloseLog() {
 }
 
 void SetupContext::WriteLog(std::wstring text) {
+    WriteLogEntry(std::move(text), false);
+}
+
+void SetupContext::WriteLogEntry(std::wstring text, bool isError) {
+    History().Write(text, isError ? Severity::Error : Severity::Information);
     if (!m_bLogOpen)
         return;
     const std::wstring lines = FormatLogEntries(std::move(text));
@@ -62,6 +69,7 @@ void SetupContext::PostLine(UINT message, std::wstring text) {
 }
 
 void SetupContext::PostStatus(std::wstring text) {
+    NoteRunResult(text);
     PostLine(WM_SETUP_STATUS, std::move(text));
 }
 
@@ -72,7 +80,8 @@ void SetupContext::PostDetail(std::wstring text) {
 void SetupContext::ReportError(std::wstring message, int32_t code, BYTE isError) {
     PostRecord(m_hDialog, WM_SETUP_FAILED,
                std::unique_ptr<SetupException>(new SetupException(message, code, isError)));
-    WriteLog(L"Exception: " + message);
+    NoteRunResult(message);
+    WriteLogEntry(L"Exception: " + message, true);
 }
 
 void SetupContext::HoldInstaller(unique_hfile file) {

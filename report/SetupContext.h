@@ -1,6 +1,7 @@
 #pragma once
 // What every step of the installation reports through: the status and detail lines that the dialog
-// shows, the failure record, and the installer log in the working directory. The worker thread is
+// shows, the failure record, and the installer log in the working directory (each of whose entries
+// also goes to the history log). The worker thread is
 // this context for the steps it runs.
 #include "platform/Owned.h"
 
@@ -37,9 +38,11 @@ class SetupContext {
     BOOL m_bLogOpen = FALSE;
     BOOL m_bReboot = FALSE;
     BOOL m_bSilent = FALSE;
+    BOOL m_bCheckOnly = FALSE; // the checks alone: nothing is extracted, run or restarted
     unique_hfile m_hInstallerHold;
 
   private:
+    void WriteLogEntry(std::wstring text, bool isError);
     void OpenLog();
     void CloseLog();
     void PostLine(UINT message, std::wstring text);

@@ -2,6 +2,7 @@
 
 #include "platform/Owned.h"
 #include "platform/Platform.h"
+#include "report/HistoryLog.h"
 #include "report/SetupContext.h"
 
 #include <cwchar>
@@ -14,6 +15,8 @@ std::wstring CountdownLine(int seconds) {
 }
 
 namespace {
+volatile LONG g_rebootInitiated = 0;
+
 void ShowError(const wchar_t* text) {
     CurrentPlatform().ShowMessageBox(text, ApplicationName().c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
@@ -34,11 +37,33 @@ void AdjustShutdownPrivilege(DWORD attributes) {
 }
 } // namespace
 
-void RequestReboot() {
+bool RequestReboot() {
     Logoff logoff(1);
     EnableShutdownPrivilege();
-    CurrentPlatform().RequestReboot(EWX_REBOOT, 0);
+    Platform& platform = CurrentPlatform();
+    // ExitWindowsEx acts for the interactive user's session; a caller that no user sees (SYSTEM
+    // under a deployment engine) asks through InitiateSystemShutdownEx instead.
+    const bool interactive = platform.IsInteractiveSession();
+    const bool initiated = interactive ? platform.RequestReboot(EWX_REBOOT, PlannedRestartReason) != FALSE
+                                       : platform.InitiateRestart(PlannedRestartReason) != FALSE;
+    const DWORD error = initiated ? 0 : GetLastError();
     DisableShutdownPrivilege();
+    g_rebootInitiated = initiated ? 1 : 0;
+    if (initiated) {
+        History().Write(interactive
+                            ? L"Windows is restarting (planned: software installation)."
+                            : L"Windows is restarting (planned: software installation; requested for a "
+                              L"session without a user).");
+    } else {
+        History().Write(L"Windows refused to restart (error " + std::to_wstring(error) +
+                            L"); the update runs at the next restart.",
+                        Severity::Error);
+    }
+    return initiated;
+}
+
+bool RebootInitiated() {
+    return g_rebootInitiated != 0;
 }
 
 void EnableShutdownPrivilege() {

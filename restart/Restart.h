@@ -1,5 +1,7 @@
 #pragma once
 // Restarting Windows into the update: the countdown, the shutdown privilege and the reboot request.
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -20,8 +22,16 @@ void RestartIfRequested(SetupContext& context);
 
 // The countdown's detail line for the seconds left.
 std::wstring CountdownLine(int seconds);
-// Enables the shutdown privilege, asks Windows to reboot, and disables the privilege again.
-void RequestReboot();
+// The reason a restart gives Windows: planned, for a software installation (with 0, Windows records
+// an unplanned shutdown and may first collect a state file).
+constexpr DWORD PlannedRestartReason =
+    SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_SOFTWARE | SHTDN_REASON_MINOR_INSTALLATION;
+
+// Enables the shutdown privilege, asks Windows to restart, and disables the privilege again. True
+// when Windows has started the restart.
+bool RequestReboot();
+// Whether the last request started a restart.
+bool RebootInitiated();
 
 void EnableShutdownPrivilege();
 void DisableShutdownPrivilege();

@@ -63,6 +63,7 @@ BOOL TarnwickDlg::OnInitDialog() {
     ParseCommandLine(commandLine);
     m_bReboot = worker->m_bReboot = commandLine.m_bRebootSwitch == 1 ? 1 : 0;
     m_bSilent = worker->m_bSilent = commandLine.m_bSilentSwitch == 1 ? 1 : 0;
+    m_bCheckOnly = worker->m_bCheckOnly = commandLine.m_bCheckOnlySwitch == 1 ? 1 : 0;
 
     std::unique_ptr<HWND> block(new HWND(m_hWnd));
     if (started && worker->PostThreadMessage(WM_SETUP_START, 0, reinterpret_cast<LPARAM>(block.get()))) {
@@ -162,15 +163,27 @@ INT_PTR TarnwickDlg::OnShowDialog(WPARAM, LPARAM) {
 INT_PTR TarnwickDlg::OnInstallSucceeded(WPARAM, LPARAM) {
     if (!TakeSucceeded())
         return TRUE;
+    if (m_bCheckOnly) {
+        // The checks passed; the worker's last line says so. Nothing to restart into.
+        m_runState = RunState::Checked;
+        if (m_bSilent) {
+            EndDialog(0);
+            return TRUE;
+        }
+        EnableButton(IDCLOSE, TRUE);
+        ShowHint(L"Press the \"Close\" button to exit.");
+        return TRUE;
+    }
     m_runState = RunState::Succeeded;
     if (!m_bSilent) {
         SetDlgItemText(IDC_STATUS_TEXT, L"The installation completed successfully.");
         SetDlgItemText(IDC_DETAIL_TEXT, L"");
     }
     if (m_bReboot) {
-        // The worker has already asked Windows to restart.
+        // The worker has already asked Windows to restart; a restart that did not start is not
+        // reported as started.
         CurrentPlatform().Pause(3000);
-        EndDialog(m_nResult);
+        EndDialog(RebootInitiated() ? m_nResult : ERROR_SUCCESS_REBOOT_REQUIRED);
     } else if (!m_bSilent) {
         SetDlgItemText(IDC_DETAIL_TEXT, L"You need to reboot for this update to take effect.");
         EnableButton(IDOK, TRUE);
@@ -204,14 +217,18 @@ void TarnwickDlg::RestartWithCountdown() {
         CurrentPlatform().Pause(1000);
     }
     EndDialog(IDOK);
-    RequestReboot();
+    if (!RequestReboot())
+        EndDialog(ERROR_SUCCESS_REBOOT_REQUIRED); // installed; the restart is still to come
 }
 
 INT_PTR TarnwickDlg::OnCloseClicked(WPARAM, LPARAM) {
     // While the run goes on there is no outcome to end with (Esc abandons it instead).
     if (m_runState == RunState::Running)
         return TRUE;
-    EndDialog(m_nResult != 0 ? m_nResult : ERROR_SUCCESS_REBOOT_REQUIRED);
+    if (m_runState == RunState::Checked)
+        EndDialog(0);
+    else
+        EndDialog(m_nResult != 0 ? m_nResult : ERROR_SUCCESS_REBOOT_REQUIRED);
     return TRUE;
 }
 

@@ -22,10 +22,12 @@ class TarnwickDlg : public Dialog {
     HICON m_hIcon;
     BOOL m_bSilent = FALSE;
     BOOL m_bReboot = FALSE;
+    BOOL m_bCheckOnly = FALSE;
     int32_t m_nResult = 0;
     BOOL m_bRestarting = FALSE;
     // What the worker has reported: OK acts only after a success, Close only after an outcome.
-    enum class RunState { Running, Failed, Succeeded } m_runState = RunState::Running;
+    // Checked: a check-only run whose checks all passed.
+    enum class RunState { Running, Failed, Succeeded, Checked } m_runState = RunState::Running;
 
   protected:
     BOOL OnInitDialog() override;

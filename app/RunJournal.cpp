@@ -1,0 +1,143 @@
+#include "app/RunJournal.h"
+
+#include "core/TraceLog.h"
+#include "platform/Owned.h"
+#include "platform/Platform.h"
+#include "platform/WorkingDirectory.h"
+#include "report/HistoryLog.h"
+#include "report/ResultRecord.h"
+#include "version.h"
+
+#include <cwchar>
+
+namespace {
+std::wstring NowIso() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return FormatIsoTime({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 0});
+}
+
+std::wstring Joined(const std::vector<std::wstring>& arguments) {
+    std::wstring text;
+    for (const std::wstring& argument : arguments)
+        text += (text.empty() ? L"" : L" ") + argument;
+    return text;
+}
+
+std::wstring WindowsVersion() {
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    CurrentPlatform().ReadVersion(&info);
+    wchar_t text[192];
+    swprintf(text, 192, L"%u.%u.%u %ls", static_cast<unsigned>(info.dwMajorVersion),
+             static_cast<unsigned>(info.dwMinorVersion), static_cast<unsigned>(info.dwBuildNumber),
+             info.szCSDVersion);
+    std::wstring version = text;
+    while (!version.empty() && version.back() == L' ')
+        version.pop_back();
+    return version;
+}
+
+// DOMAIN\name of the account the program runs as.
+std::wstring UserName() {
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        token.release();
+        return L"(unknown)";
+    }
+    BYTE buffer[256];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
+        return L"(unknown)";
+    wchar_t name[256], domain[256];
+    DWORD nameSize = 256, domainSize = 256;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &nameSize, domain,
+                           &domainSize, &use))
+        return L"(unknown)";
+    return std::wstring(domain) + L"\\" + name;
+}
+} // namespace
+
+const wchar_t* RecordedState(int exitCode, TarnwickDlg::RunState state) {
+    switch (state) {
+    case TarnwickDlg::RunState::Succeeded:
+        return L"Installed";
+    case TarnwickDlg::RunState::Failed:
+        return exitCode == 101 || exitCode == 104 ? L"NotApplicable" : L"Failed";
+    default:
+        return exitCode == IDCANCEL ? L"Cancelled" : L"Failed";
+    }
+}
+
+RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine.m_bCheckOnlySwitch == 1) {
+    HistoryLog& history = History();
+    const std::wstring defaultPath = DefaultHistoryLogPath();
+    DWORD refused = 0;
+    if (!commandLine.m_logFile.empty()) {
+        refused = history.Open(commandLine.m_logFile);
+        if (refused != 0 && !defaultPath.empty())
+            history.Open(defaultPath); // the history goes on where it always is
+    } else if (!defaultPath.empty()) {
+        history.Open(defaultPath);
+    }
+    history.Write(L"Tarnwick " TARNWICK_VERSION_TEXT L" started");
+    history.Write(L"Command line: " + std::wstring(GetCommandLineW()));
+    if (!commandLine.m_ignored.empty())
+        history.Write(L"Ignored arguments (switches are case-sensitive): " + Joined(commandLine.m_ignored),
+                      Severity::Warning);
+    if (refused != 0)
+        history.Write(L"The history log could not be opened at " + commandLine.m_logFile + L" (error " +
+                          std::to_wstring(refused) + L"); it is written here instead.",
+                      Severity::Warning);
+    history.Write(L"Working folder: " + GetWorkingDirectory());
+    history.Write(L"Windows version: " + WindowsVersion());
+    history.Write(L"User: " + UserName());
+    if (m_checkOnly) {
+        history.Write(L"Check only: nothing is installed");
+        return;
+    }
+    ResultRecord record;
+    if (record.OpenError() != 0)
+        history.Write(L"The result record could not be written (error " +
+                          std::to_wstring(record.OpenError()) + L")",
+                      Severity::Warning);
+    record.SetText(L"State", L"Running");
+    record.SetText(L"StartTime", NowIso());
+    record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
+    record.SetText(L"Switches", Joined(commandLine.m_switches));
+    for (const wchar_t* stale :
+         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore"})
+        record.Remove(stale);
+}
+
+void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
+    const RunFacts facts = ReadRunFacts();
+    ResultRecord record;
+    Severity severity = Severity::Information;
+    std::wstring outcome;
+    if (m_checkOnly) {
+        const bool passed = state == TarnwickDlg::RunState::Checked;
+        outcome = passed ? L"the update can be installed" : L"the update cannot be installed";
+        severity = passed ? Severity::Information : Severity::Warning;
+        record.SetText(L"LastCheckTime", NowIso());
+        record.SetNumber(L"LastCheckExitCode", static_cast<DWORD>(exitCode));
+        record.SetText(L"LastCheckResult", facts.result);
+    } else {
+        const std::wstring recorded = RecordedState(exitCode, state);
+        outcome = recorded;
+        severity = recorded == L"Installed" ? Severity::Information
+                   : recorded == L"Failed"  ? Severity::Error
+                                            : Severity::Warning;
+        record.SetText(L"State", recorded);
+        record.SetNumber(L"ExitCode", static_cast<DWORD>(exitCode));
+        record.SetText(L"Result", state == TarnwickDlg::RunState::Running && exitCode == IDCANCEL
+                                      ? L"The run was cancelled before it ended."
+                                      : facts.result);
+        record.SetText(L"EndTime", NowIso());
+        record.SetText(L"DriveModel", facts.driveModel);
+        record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
+    }
+    History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
+    History().Close();
+}

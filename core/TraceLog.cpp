@@ -1,0 +1,65 @@
+#include "core/TraceLog.h"
+
+namespace {
+void AppendNumber(Text& text, uint32_t value, int width) {
+    TextChar digits[10];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<TextChar>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && count < 10);
+    for (int pad = count; pad < width; ++pad)
+        text += '0';
+    while (count > 0)
+        text += digits[--count];
+}
+} // namespace
+
+Text FormatTraceEntry(Text text, const UtcTime& time, Severity severity, uint32_t thread,
+                      const Text& component) {
+    for (TextChar& c : text)
+        if (c < 0x20 || c == 0x7F)
+            c = 0xFFFD;
+    // The viewer ends the text at the first "]LOG]!>": such a text must not end it early.
+    const Text end = UTF16("]LOG]!>");
+    for (size_t at = text.find(end); at != Text::npos; at = text.find(end, at + 1))
+        text[at] = 0xFFFD;
+
+    Text entry = UTF16("<![LOG[") + text + UTF16("]LOG]!><time=\"");
+    AppendNumber(entry, time.hour, 2);
+    entry += ':';
+    AppendNumber(entry, time.minute, 2);
+    entry += ':';
+    AppendNumber(entry, time.second, 2);
+    entry += '.';
+    AppendNumber(entry, time.milliseconds, 3);
+    entry += UTF16("+000\" date=\"");
+    AppendNumber(entry, time.month, 2);
+    entry += '-';
+    AppendNumber(entry, time.day, 2);
+    entry += '-';
+    AppendNumber(entry, time.year, 4);
+    entry += UTF16("\" component=\"") + component + UTF16("\" context=\"\" type=\"");
+    AppendNumber(entry, static_cast<uint32_t>(severity), 1);
+    entry += UTF16("\" thread=\"");
+    AppendNumber(entry, thread, 1);
+    entry += UTF16("\" file=\"\">\r\n");
+    return entry;
+}
+
+Text FormatIsoTime(const UtcTime& time) {
+    Text iso;
+    AppendNumber(iso, time.year, 4);
+    iso += '-';
+    AppendNumber(iso, time.month, 2);
+    iso += '-';
+    AppendNumber(iso, time.day, 2);
+    iso += 'T';
+    AppendNumber(iso, time.hour, 2);
+    iso += ':';
+    AppendNumber(iso, time.minute, 2);
+    iso += ':';
+    AppendNumber(iso, time.second, 2);
+    iso += 'Z';
+    return iso;
+}

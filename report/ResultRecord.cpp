@@ -1,0 +1,63 @@
+#include "report/ResultRecord.h"
+
+#include "platform/Lock.h"
+
+namespace {
+// The registry's native view: a 32-bit program on 64-bit Windows asks for the 64-bit one. Windows
+// 2000 does not know the flag, and 32-bit Windows has one view: there it is not given.
+REGSAM NativeView() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
+    BOOL wow64 = FALSE;
+    return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY
+                                                                                             : 0;
+}
+
+Lock g_factsLock;
+RunFacts g_facts;
+} // namespace
+
+ResultRecord::ResultRecord() {
+    m_error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ResultRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE | NativeView(), nullptr, &m_key, nullptr);
+    if (m_error != ERROR_SUCCESS)
+        m_key = nullptr;
+}
+
+ResultRecord::~ResultRecord() {
+    if (m_key != nullptr)
+        RegCloseKey(m_key);
+}
+
+void ResultRecord::SetText(const wchar_t* name, const std::wstring& value) {
+    if (m_key != nullptr)
+        RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void ResultRecord::SetNumber(const wchar_t* name, DWORD value) {
+    if (m_key != nullptr)
+        RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void ResultRecord::Remove(const wchar_t* name) {
+    if (m_key != nullptr)
+        RegDeleteValueW(m_key, name);
+}
+
+void NoteRunResult(const std::wstring& text) {
+    Hold hold(g_factsLock);
+    g_facts.result = text;
+}
+
+void NoteSupportedDrive(const std::wstring& model, const std::wstring& firmwareRevision) {
+    Hold hold(g_factsLock);
+    g_facts.driveModel = model;
+    g_facts.firmwareRevision = firmwareRevision;
+}
+
+RunFacts ReadRunFacts() {
+    Hold hold(g_factsLock);
+    return g_facts;
+}

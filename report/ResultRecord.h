@@ -1,0 +1,39 @@
+#pragma once
+// The result record: what a run leaves in the registry for deployment tools and administrators,
+// under HKLM\SOFTWARE\Velomar\HD Firmware Update in the machine's native view (on 64-bit Windows
+// the 64-bit one, which the 32-bit program otherwise would not see). A record that cannot be
+// written never changes a run's outcome.
+#include <windows.h>
+
+#include <string>
+
+constexpr wchar_t ResultRecordKey[] = L"SOFTWARE\\Velomar\\HD Firmware Update";
+
+class ResultRecord {
+  public:
+    // Opens the key, making it where it does not exist.
+    ResultRecord();
+    ~ResultRecord();
+    ResultRecord(const ResultRecord&) = delete;
+    ResultRecord& operator=(const ResultRecord&) = delete;
+
+    // 0 when open, else the Windows error.
+    LONG OpenError() const { return m_error; }
+    void SetText(const wchar_t* name, const std::wstring& value);
+    void SetNumber(const wchar_t* name, DWORD value);
+    void Remove(const wchar_t* name);
+
+  private:
+    HKEY m_key = nullptr;
+    LONG m_error = 0;
+};
+
+// What the run has found out for the record, noted by the steps as they go (any thread).
+struct RunFacts {
+    std::wstring result;           // the last status or failure text
+    std::wstring driveModel;       // the supported drive, as Windows reports its model
+    std::wstring firmwareRevision; // that drive's firmware revision before the update
+};
+void NoteRunResult(const std::wstring& text);
+void NoteSupportedDrive(const std::wstring& model, const std::wstring& firmwareRevision);
+RunFacts ReadRunFacts();
