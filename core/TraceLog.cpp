@@ -1,5 +1,7 @@
 #include "core/TraceLog.h"
 
+#include <initializer_list>
+
 namespace {
 void AppendNumber(Text& text, uint32_t value, int width) {
     TextChar digits[10];
@@ -12,6 +14,21 @@ void AppendNumber(Text& text, uint32_t value, int width) {
         text += '0';
     while (count > 0)
         text += digits[--count];
+}
+
+struct Field {
+    uint32_t value;
+    int width;
+};
+// The fields, each zero-padded to its width, with separator between them.
+void AppendFields(Text& text, std::initializer_list<Field> fields, TextChar separator) {
+    bool first = true;
+    for (const Field& field : fields) {
+        if (!first)
+            text += separator;
+        AppendNumber(text, field.value, field.width);
+        first = false;
+    }
 }
 } // namespace
 
@@ -26,19 +43,11 @@ Text FormatTraceEntry(Text text, const UtcTime& time, Severity severity, uint32_
         text[at] = 0xFFFD;
 
     Text entry = UTF16("<![LOG[") + text + UTF16("]LOG]!><time=\"");
-    AppendNumber(entry, time.hour, 2);
-    entry += ':';
-    AppendNumber(entry, time.minute, 2);
-    entry += ':';
-    AppendNumber(entry, time.second, 2);
+    AppendFields(entry, {{time.hour, 2}, {time.minute, 2}, {time.second, 2}}, ':');
     entry += '.';
     AppendNumber(entry, time.milliseconds, 3);
     entry += UTF16("+000\" date=\"");
-    AppendNumber(entry, time.month, 2);
-    entry += '-';
-    AppendNumber(entry, time.day, 2);
-    entry += '-';
-    AppendNumber(entry, time.year, 4);
+    AppendFields(entry, {{time.month, 2}, {time.day, 2}, {time.year, 4}}, '-');
     entry += UTF16("\" component=\"") + component + UTF16("\" context=\"\" type=\"");
     AppendNumber(entry, static_cast<uint32_t>(severity), 1);
     entry += UTF16("\" thread=\"");
@@ -49,17 +58,9 @@ Text FormatTraceEntry(Text text, const UtcTime& time, Severity severity, uint32_
 
 Text FormatIsoTime(const UtcTime& time) {
     Text iso;
-    AppendNumber(iso, time.year, 4);
-    iso += '-';
-    AppendNumber(iso, time.month, 2);
-    iso += '-';
-    AppendNumber(iso, time.day, 2);
+    AppendFields(iso, {{time.year, 4}, {time.month, 2}, {time.day, 2}}, '-');
     iso += 'T';
-    AppendNumber(iso, time.hour, 2);
-    iso += ':';
-    AppendNumber(iso, time.minute, 2);
-    iso += ':';
-    AppendNumber(iso, time.second, 2);
+    AppendFields(iso, {{time.hour, 2}, {time.minute, 2}, {time.second, 2}}, ':');
     iso += 'Z';
     return iso;
 }

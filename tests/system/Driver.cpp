@@ -31,6 +31,7 @@ std::wstring DefaultValue(HKEY root, const wchar_t* key) {
 struct FindContext {
     DWORD processId;
     HWND found;
+    const wchar_t* title = DialogTitle;
 };
 
 BOOL CALLBACK FindDialog(HWND hwnd, LPARAM lParam) {
@@ -39,7 +40,7 @@ BOOL CALLBACK FindDialog(HWND hwnd, LPARAM lParam) {
     GetWindowThreadProcessId(hwnd, &processId);
     wchar_t title[128] = {};
     GetWindowTextW(hwnd, title, 128);
-    if (processId == context->processId && wcscmp(title, DialogTitle) == 0) {
+    if (processId == context->processId && wcscmp(title, context->title) == 0) {
         context->found = hwnd;
         return FALSE;
     }
@@ -65,6 +66,16 @@ std::wstring Env(const wchar_t* name) {
     wchar_t value[2048] = {};
     GetEnvironmentVariableW(name, value, 2048);
     return value;
+}
+
+std::wstring NewScratchFolder(const wchar_t* prefix) {
+    static int counter = 0;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + prefix + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                                L"-" + std::to_wstring(++counter);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
 }
 
 void SetWindowsVersion(const wchar_t* version) {
@@ -183,6 +194,18 @@ HWND ProgramRun::WaitForDialog(DWORD milliseconds) const {
     for (DWORD waited = 0; waited < milliseconds; waited += 20) {
         if (HWND dialog = Dialog())
             return dialog;
+        if (WaitForSingleObject(m_process, 20) == WAIT_OBJECT_0)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+HWND ProgramRun::WaitForWindow(const wchar_t* title, DWORD milliseconds) const {
+    for (DWORD waited = 0; waited < milliseconds; waited += 20) {
+        FindContext context{m_processId, nullptr, title};
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&context));
+        if (context.found != nullptr)
+            return context.found;
         if (WaitForSingleObject(m_process, 20) == WAIT_OBJECT_0)
             return nullptr;
     }

@@ -12,6 +12,8 @@
 // A Unix path from the test's environment as Wine sees it (Z: is the Unix root).
 std::wstring WindowsPath(const char* unixPath);
 std::wstring Env(const wchar_t* name);
+// A new folder under the temporary folder: <prefix>-<process id>-<counter>.
+std::wstring NewScratchFolder(const wchar_t* prefix);
 
 // Sets the Windows version that Wine reports to Tarnwick.exe ("nt40", "winxp", "win7"...).
 void SetWindowsVersion(const wchar_t* version);
@@ -55,6 +57,8 @@ class ProgramRun {
     // The program's dialog (visible or not), or null when it has none (yet).
     HWND Dialog() const;
     HWND WaitForDialog(DWORD milliseconds = 20000) const;
+    // A top-level window of the program with this title (a message box), or null.
+    HWND WaitForWindow(const wchar_t* title, DWORD milliseconds = 20000) const;
     DialogView Read() const;
     // Polls until the status line equals text; every distinct status line seen on the way is kept.
     bool WaitForStatus(const std::wstring& text, DWORD milliseconds = 60000);

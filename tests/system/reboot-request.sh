@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# "/s /r" after a successful run requests the reboot as ExitWindowsEx(EWX_REBOOT, 0), seen in Wine's
-# relay trace, counts down in the log first, and the run ends with 0.
+# "/s /r" after a successful run requests the reboot as ExitWindowsEx(EWX_REBOOT, planned software
+# installation), seen in Wine's relay trace, counts down in the log first, and the run ends with 0.
 # Usage: reboot-request.sh WINE-LOADER PREFIX TARNWICK.EXE FAKEWMI.DLL
 set -u
 wine=$1 prefix=$2 exe=$3 fakewmi=$4
@@ -24,18 +24,24 @@ winreg add "$locator" /ve /d "Z:${fakewmi//\//\\}" /f
 winreg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d 'user32.ExitWindowsEx' /f
 winreg add 'HKCU\Software\Wine\AppDefaults\Tarnwick.exe' /v Version /d win7 /f
 
+history="$prefix/drive_c/ProgramData/Velomar/HD Firmware Update/Tarnwick.log"
+rm -f "$history"
 cd "$work"
 TARNWICK_FAKE_WMI="Z:${work//\//\\}\\scenario.txt" WINEDEBUG=-all,+relay "$wine" "$exe" /s /r 2>relay.txt
 code=$?
 failed=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAILED: $1"; failed=1; fi; }
 check "exit code 0 (was $code)" '[ "$code" -eq 0 ]'
-check "ExitWindowsEx called once with EWX_REBOOT and reason 0" \
-  '[ "$(grep -cE "Call user32\.ExitWindowsEx\(0+2,0+\)" relay.txt)" -eq 1 ]'
+check "ExitWindowsEx called once with EWX_REBOOT and the planned reason 80030002" \
+  '[ "$(grep -cE "Call user32\.ExitWindowsEx\(0+2,80030002\)" relay.txt)" -eq 1 ]'
 log=$(iconv -f UTF-16 -t UTF-8 VelomarHDDInstallerLog.txt 2>/dev/null | tr -d '\r')
 check "log counts down from 15 to 01" \
   '[ "$(printf "%s\n" "$log" | grep -c "^Restarting Windows in [0-9][0-9] seconds...$")" -eq 15 ] &&
    printf "%s\n" "$log" | grep -qx "Restarting Windows in 01 seconds..."'
+check "the history log says Windows is restarting" \
+  'grep -q "Windows is restarting (planned: software installation)." "$history"'
+check "the history log ends with exit code 0" \
+  '[ "$(grep -o "<!\[LOG\[[^]]*" "$history" | tail -n 1)" = "<![LOG[Exit code 0 (Installed)" ]'
 check "no package file left" '! ls Setup.exe Setup.ini Unins.exe LoadVF.bin VirtFlpy.bin VelomarHDv.ima 2>/dev/null'
 [ "$failed" -eq 0 ] || { grep -E "ExitWindowsEx" relay.txt | head -5; printf "%s\n" "$log" | tail -5; }
 exit "$failed"

@@ -1,0 +1,333 @@
+// What the real Tarnwick.exe leaves for deployment tools under Wine: the result record (read with
+// reg query, as a detection rule would), the history log, the check-only and usage switches.
+#include "Driver.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+using Record = std::map<std::wstring, std::wstring>; // value name -> data as reg query prints it
+
+const wchar_t* const RecordKey = L"HKLM\\SOFTWARE\\Velomar\\HD Firmware Update";
+const char* const SupportedDrive = "drive 0 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" "
+                                   "pnp=\"IDE\\\\DiskVLM__V3D1_\"\n"
+                                   "partition type=\"Installable File System\"\n";
+const wchar_t* const PackageFiles[] = {L"Setup.exe",  L"Setup.ini",    L"Unins.exe",
+                                       L"LoadVF.bin", L"VirtFlpy.bin", L"VelomarHDv.ima"};
+
+// Runs reg.exe (the 64-bit view, whichever reg this is) and returns what it printed.
+std::string RunReg(const std::wstring& arguments, const std::wstring& scratch) {
+    const std::wstring output = scratch + L"\\reg-output.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE file =
+        CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = file;
+    PROCESS_INFORMATION process = {};
+    std::wstring commandLine = L"reg.exe " + arguments + L" /reg:64";
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, 60000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(file);
+    return ReadBytes(output);
+}
+
+Record ReadRecord(const std::wstring& scratch) {
+    Record record;
+    const std::string text = RunReg(L"query \"" + std::wstring(RecordKey) + L"\"", scratch);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        // "    Name    REG_SZ    data"
+        const size_t type = line.find("    REG_");
+        if (line.compare(0, 4, "    ") != 0 || type == std::string::npos)
+            continue;
+        const size_t data = line.find("    ", type + 4);
+        const std::string name = line.substr(4, type - 4);
+        const std::string value = data == std::string::npos ? "" : line.substr(data + 4);
+        record[std::wstring(name.begin(), name.end())] = std::wstring(value.begin(), value.end());
+    }
+    return record;
+}
+
+bool IsIsoTime(const std::wstring& text) {
+    return text.size() == 20 && text[4] == L'-' && text[7] == L'-' && text[10] == L'T' && text[13] == L':' &&
+           text[16] == L':' && text[19] == L'Z';
+}
+
+// The history log's entries: the text of each, with its type ("1", "2" or "3").
+std::vector<std::pair<std::string, char>> Entries(const std::wstring& path) {
+    std::vector<std::pair<std::string, char>> entries;
+    const std::string bytes = ReadBytes(path);
+    size_t at = 0;
+    while ((at = bytes.find("<![LOG[", at)) != std::string::npos) {
+        const size_t end = bytes.find("]LOG]!>", at);
+        const size_t type = bytes.find("type=\"", end);
+        if (end == std::string::npos || type == std::string::npos)
+            break;
+        entries.emplace_back(bytes.substr(at + 7, end - at - 7), bytes[type + 6]);
+        at = end;
+    }
+    return entries;
+}
+
+bool HasEntry(const std::vector<std::pair<std::string, char>>& entries, const std::string& text, char type) {
+    for (const auto& entry : entries)
+        if (entry.first == text && entry.second == type)
+            return true;
+    return false;
+}
+
+class FleetTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        directory = NewScratchFolder(L"tarnwick-fleet");
+        SetWindowsVersion(L"win7");
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", (directory + L"\\record.txt").c_str());
+        RunReg(L"delete \"" + std::wstring(RecordKey) + L"\" /f", directory);
+        history = directory + L"\\history folder\\run history.log";
+    }
+    void TearDown() override {
+        SetWindowsVersion(L"win7");
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", nullptr);
+    }
+    // A silent run with its history log in the scratch folder; returns the exit code.
+    DWORD RunSilent(const std::wstring& switches) {
+        ProgramRun run(directory, L"/s " + switches + L" \"/l=" + history + L"\"");
+        return run.WaitForExit();
+    }
+    Record ReadRecord() const { return ::ReadRecord(directory); }
+    bool AnyPackageFile() const {
+        for (const wchar_t* name : PackageFiles)
+            if (FileExists(directory + L"\\" + name))
+                return true;
+        return false;
+    }
+
+    std::wstring directory, history;
+};
+} // namespace
+
+TEST_F(FleetTest, SuccessRecordsInstalledWithTheDriveAndItsRevisionBefore) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    ASSERT_EQ(RunSilent(L""), 3010u);
+    Record record = ReadRecord();
+    EXPECT_TRUE(IsIsoTime(record[L"StartTime"])) << record[L"StartTime"];
+    EXPECT_TRUE(IsIsoTime(record[L"EndTime"])) << record[L"EndTime"];
+    EXPECT_LE(record[L"StartTime"], record[L"EndTime"]);
+    record.erase(L"StartTime");
+    record.erase(L"EndTime");
+    EXPECT_EQ(record, (Record{{L"State", L"Installed"},
+                              {L"ExitCode", L"0xbc2"},
+                              {L"Result", L"The installation completed successfully."},
+                              {L"Version", L"1.0.0"},
+                              {L"Switches", L"/s /l=" + history},
+                              {L"DriveModel", L"ATA VLM3064 50B3D160"},
+                              {L"FirmwareRevisionBefore", L"V3D1"}}));
+}
+
+TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
+    struct Case {
+        const char* scenario; // null: Wine's own WMI
+        const wchar_t* windows;
+        const wchar_t* setup; // the stand-in installer's control
+        DWORD code;
+        const wchar_t* state;
+        const wchar_t* result;
+    };
+    const Case cases[] = {
+        {nullptr, L"win7", nullptr, 104, L"NotApplicable",
+         L"This hard disk model is not supported. Model = WineDiskDrive"},
+        {SupportedDrive, L"nt40", nullptr, 101, L"NotApplicable", L"Windows 2000 or later was not found."},
+        {"fail ExecQuery 2 0x80041001\npartition type=\"Installable File System\"\n", L"win7", nullptr, 103,
+         L"Failed",
+         L"An error occurred while checking the hard drive model. An error occurred executing the WMI query "
+         L"to "
+         L"get the drive model."},
+        {"drive 0 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" pnp=\"IDE\\\\DiskVLM__V3D1_\"\npartition "
+         "type=\"Installable File "
+         "System\"\nvolume Z: protection=int:1 conversion=int:1\nvolume C: protection=int:1 "
+         "conversion=int:1\n",
+         L"win7", nullptr, 106, L"Failed", nullptr},
+        {SupportedDrive, L"win7", L"exit:7", 7, L"Failed", L"The DOS image file appears to be invalid."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        SetWindowsVersion(c.windows);
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", c.setup);
+        DWORD code = 0;
+        if (c.scenario != nullptr) {
+            FakeWmiScenario wmi(directory, c.scenario);
+            code = RunSilent(L"");
+        } else {
+            code = RunSilent(L"");
+        }
+        EXPECT_EQ(code, c.code);
+        Record record = ReadRecord();
+        EXPECT_EQ(record[L"State"], c.state);
+        wchar_t hex[16];
+        swprintf(hex, 16, L"0x%x", static_cast<unsigned>(c.code));
+        EXPECT_EQ(record[L"ExitCode"], hex);
+        if (c.result != nullptr)
+            EXPECT_EQ(record[L"Result"], c.result);
+        else
+            EXPECT_EQ(record[L"Result"].rfind(L"BitLocker encryption is on for drive ", 0), 0u)
+                << record[L"Result"];
+        EXPECT_TRUE(IsIsoTime(record[L"EndTime"]));
+    }
+}
+
+TEST_F(FleetTest, ARunKilledMidwayLeavesRunning) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    ProgramRun run(directory, L"\"/l=" + history + L"\"");
+    ASSERT_TRUE(run.WaitForStatus(L"Checking hard drive model..."));
+    run.Kill();
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Running");
+    EXPECT_TRUE(IsIsoTime(record[L"StartTime"]));
+    EXPECT_EQ(record.count(L"EndTime"), 0u);
+    EXPECT_EQ(record.count(L"ExitCode"), 0u);
+}
+
+TEST_F(FleetTest, CheckOnlyPassesWritesNothingAndRecordsOnlyTheCheck) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    // An installing run first: the check must leave its values alone.
+    ASSERT_EQ(RunSilent(L""), 3010u);
+    const Record installed = ReadRecord();
+    const std::string installerRuns = ReadBytes(directory + L"\\record.txt");
+
+    ASSERT_EQ(RunSilent(L"/c"), 0u);
+    EXPECT_FALSE(AnyPackageFile());
+    EXPECT_EQ(ReadBytes(directory + L"\\record.txt"), installerRuns); // the installer did not run again
+    Record record = ReadRecord();
+    EXPECT_TRUE(IsIsoTime(record[L"LastCheckTime"]));
+    EXPECT_EQ(record[L"LastCheckExitCode"], L"0x0");
+    EXPECT_EQ(record[L"LastCheckResult"], L"The update can be installed on this machine.");
+    for (const auto& value : installed)
+        EXPECT_EQ(record[value.first], value.second) << value.first;
+
+    const auto entries = Entries(history);
+    EXPECT_TRUE(HasEntry(entries, "Check only: nothing is installed", '1'));
+    EXPECT_TRUE(HasEntry(entries, "The update can be installed on this machine.", '1'));
+    EXPECT_TRUE(HasEntry(entries, "Exit code 0 (the update can be installed)", '1'));
+}
+
+TEST_F(FleetTest, CheckOnlyFailsWithTheCheckCodeAndRecordsIt) {
+    ASSERT_EQ(RunSilent(L"-c"), 104u); // Wine's own drives are not supported
+    EXPECT_FALSE(AnyPackageFile());
+    Record record = ReadRecord();
+    EXPECT_EQ(record.count(L"State"), 0u);
+    EXPECT_EQ(record[L"LastCheckExitCode"], L"0x68");
+    EXPECT_EQ(record[L"LastCheckResult"], L"This hard disk model is not supported. Model = WineDiskDrive");
+}
+
+TEST_F(FleetTest, CheckOnlyInTheWindowEndsWith0OnClose) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    ProgramRun run(directory, L"/c /r");
+    ASSERT_TRUE(run.WaitForOutcome());
+    const DialogView view = run.Read();
+    EXPECT_EQ(view.status, L"The update can be installed on this machine.");
+    EXPECT_FALSE(view.okEnabled);
+    EXPECT_TRUE(view.closeEnabled);
+    EXPECT_EQ(view.hint, L"Press the \"Close\" button to exit.");
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+    EXPECT_FALSE(AnyPackageFile());
+}
+
+TEST_F(FleetTest, HistoryLogHasHeaderEntriesAndExitCodeInTraceForm) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    ASSERT_EQ(RunSilent(L"/S -x"), 3010u);
+    const std::string bytes = ReadBytes(history);
+    ASSERT_EQ(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0); // UTF-8, marked as such
+    const auto entries = Entries(history);
+    ASSERT_GE(entries.size(), 8u);
+    EXPECT_EQ(entries[0].first, "Tarnwick 1.0.0 started");
+    EXPECT_EQ(entries[1].first.rfind("Command line: Tarnwick.exe /s /S -x ", 0), 0u) << entries[1].first;
+    EXPECT_TRUE(HasEntry(entries, "Ignored arguments (switches are case-sensitive): /S -x", '2'));
+    EXPECT_TRUE(HasEntry(entries, "Checking hard drive model...", '1'));
+    EXPECT_TRUE(HasEntry(entries, "Update executed successfully.", '1'));
+    EXPECT_EQ(entries.back(), std::make_pair(std::string("Exit code 3010 (Installed)"), '1'));
+    // Every entry is one line with the viewer's fields.
+    size_t lines = 0;
+    for (size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 2))
+        ++lines;
+    EXPECT_EQ(lines, entries.size());
+    EXPECT_NE(bytes.find("\" component=\"Tarnwick\" context=\"\" type=\"1\" thread=\""), std::string::npos);
+
+    // A second run appends.
+    ASSERT_EQ(RunSilent(L""), 3010u);
+    EXPECT_EQ(ReadBytes(history).compare(0, bytes.size(), bytes), 0);
+    EXPECT_GT(Entries(history).size(), entries.size());
+}
+
+TEST_F(FleetTest, HistoryLogRotatesPastItsCapToOneOlderGeneration) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    CreateDirectoryW((directory + L"\\history folder").c_str(), nullptr);
+    const std::string old(1024 * 1024 + 1, 'o');
+    ASSERT_TRUE(WriteBytes(history, old));
+    const std::wstring older = directory + L"\\history folder\\run history.lo_";
+    ASSERT_TRUE(WriteBytes(older, "the generation before"));
+    ASSERT_EQ(RunSilent(L""), 3010u);
+    EXPECT_EQ(ReadBytes(older), old);
+    EXPECT_LT(ReadBytes(history).size(), 64u * 1024);
+    EXPECT_EQ(Entries(history).front().first, "Tarnwick 1.0.0 started");
+}
+
+TEST_F(FleetTest, AnUnwritableHistoryPathFallsBackAndTheRunGoesOn) {
+    FakeWmiScenario wmi(directory, SupportedDrive);
+    // A folder in the file's place: no log can be opened there.
+    CreateDirectoryW((directory + L"\\history folder").c_str(), nullptr);
+    CreateDirectoryW(history.c_str(), nullptr);
+    ProgramRun run(directory, L"/s \"/l=" + history + L"\"");
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    wchar_t common[MAX_PATH] = L"";
+    ExpandEnvironmentStringsW(L"%ProgramData%\\Velomar\\HD Firmware Update\\Tarnwick.log", common, MAX_PATH);
+    const auto entries = Entries(common);
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back().first, "Exit code 3010 (Installed)");
+    const std::string refused =
+        "The history log could not be opened at " + std::string(history.begin(), history.end()) + " (error ";
+    bool warned = false;
+    for (const auto& entry : entries)
+        warned = warned || (entry.first.rfind(refused, 0) == 0 && entry.second == '2' &&
+                            entry.first.find("); it is written here instead.") != std::string::npos);
+    EXPECT_TRUE(warned);
+}
+
+TEST_F(FleetTest, UsageShowsItsBoxAndChangesNothing) {
+    ProgramRun run(directory, L"/?");
+    HWND box = run.WaitForWindow(L"Tarnwick");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(run.Dialog(), nullptr); // no installation started
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(run.WaitForExit(), 0u);
+    EXPECT_FALSE(FileExists(directory + L"\\VelomarHDDInstallerLog.txt"));
+    EXPECT_TRUE(ReadRecord().empty());
+}
+
+TEST_F(FleetTest, SilentUsageShowsNothingAndEndsWith0) {
+    for (const wchar_t* arguments : {L"/s /?", L"? -s"}) {
+        SCOPED_TRACE(arguments);
+        ProgramRun run(directory, arguments);
+        EXPECT_EQ(run.WaitForExit(), 0u);
+        EXPECT_FALSE(run.EverVisible());
+        EXPECT_FALSE(FileExists(directory + L"\\VelomarHDDInstallerLog.txt"));
+        EXPECT_TRUE(ReadRecord().empty());
+    }
+}
