@@ -67,9 +67,12 @@ Lines NotOnAcPowerRun() {
                  {L"F 102 0 System is not on AC power."});
 }
 
+Lines DriveStepRun(const Lines& driveStep) {
+    return Until(SuccessfulRun(L""), L"S Checking hard drive model...", driveStep);
+}
+
 Lines NoDriveRun() {
-    return Until(SuccessfulRun(L""), L"S Checking hard drive model...",
-                 {L"F 104 0 This hard disk model is not supported. Model = "});
+    return DriveStepRun({L"F 104 0 This hard disk model is not supported. Model = "});
 }
 
 Lines Until(const Lines& run, const std::wstring& line, const Lines& then) {

@@ -24,6 +24,8 @@ Lines RestartLines();
 Lines NotAdministratorRun();
 Lines OldWindowsRun(const std::wstring& version);
 Lines NotOnAcPowerRun();
+// The drive step reports driveStep after its status line and fails.
+Lines DriveStepRun(const Lines& driveStep);
 // The drive step finds no drive at all.
 Lines NoDriveRun();
 
