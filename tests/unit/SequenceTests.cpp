@@ -1,5 +1,5 @@
-// Whole runs of the install sequence on a machine that passes every check: success with and without
-// the window and the restart, a failed installer, and what a run leaves in the log and the folder.
+// Whole runs of the install sequence: success with and without the window and the restart, a failed
+// installer, the silent mode, and what a run leaves in the log and the folder.
 #include "TestSupport.h"
 
 #include "install/SetupThread.h"
@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 class SequenceTest : public ScratchTest {
@@ -79,7 +80,7 @@ TEST_F(SequenceTest, EachLineIsInTheLogBeforeItsPause) {
     platform.onPause = [&](DWORD) {
         const std::string log = Log();
         std::wstring text(log.size() / sizeof(wchar_t), L'\0');
-        std::copy(log.begin(), log.end(), reinterpret_cast<char*>(&text[0]));
+        std::memcpy(&text[0], log.data(), text.size() * sizeof(wchar_t));
         text.resize(text.size() - 2); // the last entry's line end
         lastEntryAtPause.push_back(text.substr(text.rfind(L"\r\n") + 2));
     };
