@@ -1,5 +1,8 @@
 #include "TestFiles.h"
 
+const wchar_t* const PackageFiles[6] = {L"Setup.exe",  L"Setup.ini",    L"Unins.exe",
+                                        L"LoadVF.bin", L"VirtFlpy.bin", L"VelomarHDv.ima"};
+
 std::string ReadBytes(const std::wstring& path) {
     std::string bytes;
     HANDLE file =

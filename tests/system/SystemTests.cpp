@@ -1,45 +1,17 @@
 // The production Tarnwick.exe, unchanged, under Wine: its window, its log, its exit codes and the
 // files it leaves, with Wine's own WMI and with scenarios of the fake WMI provider.
 #include "Driver.h"
+#include "Transcripts.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-using Lines = std::vector<std::wstring>;
-
 const wchar_t* const LogName = L"VelomarHDDInstallerLog.txt";
-const wchar_t* const PackageFiles[] = {L"Setup.exe",  L"Setup.ini",    L"Unins.exe",
-                                       L"LoadVF.bin", L"VirtFlpy.bin", L"VelomarHDv.ima"};
-const char* const SupportedBehindUnsupported =
-    "drive 0 model=\"Other Disk 500\" firmware=\"1.0\" pnp=\"IDE\\\\DiskOther__1.0_\"\n"
-    "drive 1 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" pnp=\"IDE\\\\DiskVLM__V3D1_\"\n"
-    "partition type=\"Installable File System\"\n";
-
-Lines ChecksUpToDrive(const wchar_t* version) {
-    return {L"Logfile opened",
-            L"Checking for administrator credentials...",
-            L"Admin credentials were found",
-            L"Checking Windows version...",
-            std::wstring(L"Current Windows version = ") + version,
-            L"Windows 2000 or later was found",
-            L"Windows using Legacy boot loader",
-            L"Checking system power status...",
-            L"System is on AC power",
-            L"Checking hard drive model..."};
-}
-
-Lines SuccessfulLog(const std::wstring& directory) {
-    Lines log = ChecksUpToDrive(L"6.1");
-    log.insert(log.end(),
-               {L"Checking drive position 0 with model number = 'Other Disk 500'",
-                L"Checking drive position 1 with model number = 'ATA VLM3064 50B3D160'",
-                L"A supported drive was found. Model number = 'VLM306450B3D160'",
-                L"Extracting the installation...", L"Cleaning working directory", L"Deleting existing files",
-                L"Extracting installation files", L"Running the Velomar HD upgrade utility...",
-                L"executing: " + directory + L"\\Setup.exe -s", L"Update executed successfully.",
-                L"Deleting existing files"});
-    return log;
-}
+// The shared scenario as the fake provider's file holds it (the text is ASCII).
+const std::string SupportedBehindUnsupported = [] {
+    const std::wstring text = SupportedDriveScenario;
+    return std::string(text.begin(), text.end());
+}();
 
 class SystemTest : public ::testing::Test {
   protected:
@@ -84,11 +56,11 @@ TEST_F(SystemTest, WineWmiVisibleRunShowsEveryLineAndEndsWith104OnClose) {
     EXPECT_FALSE(view.okEnabled);
     run.Press(IDCLOSE);
     EXPECT_EQ(run.WaitForExit(), 104u);
-    Lines log = ChecksUpToDrive(L"6.1");
-    log.insert(log.end(), {L"Checking drive position 0 with model number = 'Wine Disk Drive'",
-                           L"Checking drive position 1 with model number = 'Wine Disk Drive'",
-                           L"Exception: This hard disk model is not supported. Model = WineDiskDrive"});
-    EXPECT_EQ(Log(), LogBytes(log));
+    EXPECT_EQ(Log(), LogBytes(LogOf(
+                         DriveStepRun({L"L Checking drive position 0 with model number = 'Wine Disk Drive'",
+                                       L"L Checking drive position 1 with model number = 'Wine Disk Drive'",
+                                       L"F 104 0 This hard disk model is not supported. Model = "
+                                       L"WineDiskDrive"}))));
 }
 
 TEST_F(SystemTest, SilentRunShowsNoWindowAndWritesTheSameLog) {
@@ -113,18 +85,14 @@ TEST_F(SystemTest, WindowsNt4EndsWith101AndItsExactLog) {
     SetWindowsVersion(L"nt40");
     ProgramRun run(directory, L"-s");
     EXPECT_EQ(run.WaitForExit(), 101u);
-    EXPECT_EQ(Log(), LogBytes({L"Logfile opened", L"Checking for administrator credentials...",
-                               L"Admin credentials were found", L"Checking Windows version...",
-                               L"Current Windows version = 4.0",
-                               L"Exception: Windows 2000 or later was not found."}));
+    EXPECT_EQ(Log(), LogBytes(LogOf(OldWindowsRun(L"4.0"))));
 }
 
 TEST_F(SystemTest, UserWithoutAdministratorRightsEndsWith100) {
     ProgramRun run(directory, L"/s", true);
     ASSERT_TRUE(run.Started());
     EXPECT_EQ(run.WaitForExit(), 100u);
-    EXPECT_EQ(Log(), LogBytes({L"Logfile opened", L"Checking for administrator credentials...",
-                               L"Exception: Admin credentials were not found."}));
+    EXPECT_EQ(Log(), LogBytes(LogOf(NotAdministratorRun())));
 }
 
 TEST_F(SystemTest, SilentSuccessEndsWith3010AndLeavesNoPackageFile) {
@@ -132,7 +100,7 @@ TEST_F(SystemTest, SilentSuccessEndsWith3010AndLeavesNoPackageFile) {
     ProgramRun run(directory, L"/s");
     EXPECT_EQ(run.WaitForExit(), 3010u);
     EXPECT_FALSE(run.EverVisible());
-    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+    EXPECT_EQ(Log(), LogBytes(LogOf(SuccessfulRun(directory))));
     for (const wchar_t* name : PackageFiles)
         EXPECT_FALSE(FileExists(File(name)));
     // The stand-in installer ran as "Setup.exe -s" in the working directory, and its own checks of
@@ -162,7 +130,7 @@ TEST_F(SystemTest, VisibleSuccessThenOkCountsDownAndEndsWith1) {
     EXPECT_FALSE(view.okEnabled || view.closeEnabled || view.hintVisible);
     EXPECT_EQ(view.detail.substr(0, 22), L"Restarting Windows in ");
     EXPECT_EQ(run.WaitForExit(30000), 1u);
-    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+    EXPECT_EQ(Log(), LogBytes(LogOf(SuccessfulRun(directory))));
 }
 
 TEST_F(SystemTest, VisibleSuccessThenCloseEndsWith3010) {
@@ -180,12 +148,7 @@ TEST_F(SystemTest, SilentRestartCountsDownInTheLogRequestsTheRebootAndEndsWith0)
     ProgramRun run(directory, L"/s /r");
     EXPECT_EQ(run.WaitForExit(60000), 0u);
     EXPECT_FALSE(run.EverVisible());
-    Lines log = SuccessfulLog(directory);
-    log.push_back(L"Restarting Windows...");
-    for (int n = 15; n >= 1; --n)
-        log.push_back(L"Restarting Windows in " + std::wstring(n < 10 ? L"0" : L"") + std::to_wstring(n) +
-                      L" seconds...");
-    EXPECT_EQ(Log(), LogBytes(log));
+    EXPECT_EQ(Log(), LogBytes(LogOf(SuccessfulRun(directory, true))));
 }
 
 TEST_F(SystemTest, GptDiskOnWindows7EndsWith101AndTheReadMeHint) {
@@ -266,7 +229,7 @@ TEST_F(SystemTest, ForgedClicksAndMessagesDuringTheRunChangeNothing) {
     EXPECT_TRUE(run.Read().okEnabled);
     run.Press(IDCLOSE);
     EXPECT_EQ(run.WaitForExit(), 3010u);
-    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+    EXPECT_EQ(Log(), LogBytes(LogOf(SuccessfulRun(directory))));
     for (const wchar_t* name : PackageFiles)
         EXPECT_FALSE(FileExists(File(name)));
 }
@@ -296,12 +259,12 @@ TEST_F(SystemTest, ControlCharactersInADriveModelNeverForgeALogEntry) {
                                    "partition type=\"IFS\"\n");
     ProgramRun run(directory, L"/s");
     EXPECT_EQ(run.WaitForExit(), 104u);
-    Lines log = ChecksUpToDrive(L"6.1");
-    log.insert(log.end(),
-               {L"Checking drive position 0 with model number = 'VLM\uFFFDx\uFFFD\uFFFDException: forged'",
-                L"Exception: This hard disk model is not supported. Model = "
-                L"VLM\uFFFDx\uFFFD\uFFFDException:forged"});
-    EXPECT_EQ(Log(), LogBytes(log));
+    EXPECT_EQ(
+        Log(),
+        LogBytes(LogOf(DriveStepRun(
+            {L"L Checking drive position 0 with model number = 'VLM\uFFFDx\uFFFD\uFFFDException: forged'",
+             L"F 104 0 This hard disk model is not supported. Model = "
+             L"VLM\uFFFDx\uFFFD\uFFFDException:forged"}))));
 }
 
 TEST_F(SystemTest, WmiThatStopsAnsweringFailsTheQueryAfterItsTimeOut) {
@@ -385,5 +348,5 @@ TEST_F(SystemTest, BitLockerOnTheWindowsVolumeEndsWith106AndADecryptedOneChanges
                                        "volume C: protection=int:0 conversion=int:0\n");
     ProgramRun run(directory, L"/s");
     EXPECT_EQ(run.WaitForExit(), 3010u);
-    EXPECT_EQ(Log(), LogBytes(SuccessfulLog(directory)));
+    EXPECT_EQ(Log(), LogBytes(LogOf(SuccessfulRun(directory))));
 }

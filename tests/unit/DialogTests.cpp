@@ -14,8 +14,6 @@
 #include <thread>
 
 namespace {
-using Lines = std::vector<std::wstring>;
-
 // A worker that takes the start message and does nothing: the test posts in its place.
 class IdleWorker : public SetupThread {
   public:
@@ -138,11 +136,7 @@ template <typename Script> INT_PTR RunDialog(TestDialog& dialog, Script script) 
     return result;
 }
 
-class DialogTest : public ::testing::Test {
-  protected:
-    FakePlatform platform;
-    ScratchDirectory directory;
-};
+using DialogTest = ScratchTest;
 } // namespace
 
 TEST_F(DialogTest, StartsTheWorkerWithItsWindowAndTheSwitches) {
@@ -241,14 +235,8 @@ TEST_F(DialogTest, OkCountsDownOnceEndsWith1AndRequestsTheReboot) {
         Click(w, IDOK);
     });
     EXPECT_EQ(result, IDOK);
-    ASSERT_EQ(countdown.size(), 15u);
-    EXPECT_EQ(countdown[0], L"Restarting Windows in 15 seconds...");
-    EXPECT_EQ(countdown[9], L"Restarting Windows in 06 seconds...");
-    EXPECT_EQ(countdown[14], L"Restarting Windows in 01 seconds...");
-    Lines expected(15, L"Pause 1000");
-    expected.insert(expected.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 0", L"OpenToken 40",
-                                     L"Adjust shutdown 0"});
-    EXPECT_EQ(platform.Events(), expected);
+    EXPECT_EQ(countdown, CountdownLines());
+    EXPECT_EQ(platform.Events(), RestartEvents(false));
 }
 
 TEST_F(DialogTest, SilentRunNeverShowsAndEndsWithTheOutcome) {
@@ -313,7 +301,7 @@ TEST_F(DialogTest, WorkerThatCannotStartIsReportedAndEndsWith105) {
         });
         EXPECT_EQ(result, WorkerNotStarted);
     }
-    EXPECT_EQ(ReadBytes(directory.File(LogFileName)),
+    EXPECT_EQ(Log(),
               LogBytes({L"Logfile opened", L"Exception: The installation could not be started. Error = 8",
                         L"Logfile closed"}));
     TestDialog silent({L"s"}, true);

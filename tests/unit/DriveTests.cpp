@@ -12,13 +12,13 @@
 #include <set>
 
 namespace {
-using Lines = std::vector<std::wstring>;
-
-int CountCalls(const wchar_t* method) {
-    int count = 0;
+// The arguments of each call of method to the fake provider, in order.
+Lines CallsOf(const wchar_t* method) {
+    Lines calls;
     for (const fakewmi::Call& call : fakewmi::Calls())
-        count += call.method == method;
-    return count;
+        if (call.method == method)
+            calls.push_back(call.args);
+    return calls;
 }
 
 std::wstring DriveQuery(int position) {
@@ -55,12 +55,12 @@ TEST_F(WmiTest, OpenConnectsToCimv2WithTheProxyBlanket) {
     connection.Close();
     EXPECT_EQ(connection.Locator.get(), nullptr);
     EXPECT_EQ(connection.Services.get(), nullptr);
-    const std::vector<fakewmi::Call> calls = fakewmi::Calls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[1].method, L"ConnectServer");
-    EXPECT_EQ(calls[1].args, L"root\\CIMV2|(null)|(null)|(null)|0|(null)");
-    EXPECT_EQ(calls[2].method, L"SetBlanket");
-    EXPECT_EQ(calls[2].args, L"10|0|(null)|3|3|(null)|0");
+    Lines calls;
+    for (const fakewmi::Call& call : fakewmi::Calls())
+        calls.push_back(call.method + L" " + call.args);
+    EXPECT_EQ(calls, (Lines{L"CreateInstance {DC12A687-737F-11CF-884D-00AA004B2E24}",
+                            L"ConnectServer root\\CIMV2|(null)|(null)|(null)|0|(null)",
+                            L"SetBlanket 10|0|(null)|3|3|(null)|0"}));
     EXPECT_EQ(fakewmi::LiveObjects(), 0);
 }
 
@@ -83,31 +83,23 @@ TEST_F(WmiTest, FailedOpeningUndoesEveryStep) {
 TEST_F(WmiTest, TheWalkEndsAtTheFirstPositionWithoutADrive) {
     UseScenario(L"drive 0 model=\"A\"\ndrive 1 model=\"B\"\n");
     EXPECT_EQ(Try(QueryDriveModels), L"2");
-    EXPECT_EQ(CountCalls(L"ExecQuery"), 3);
-    EXPECT_EQ(DriveModels[0], L"A");
-    EXPECT_EQ(DriveModels[1], L"B");
+    EXPECT_EQ(CallsOf(L"ExecQuery"), (Lines{DriveQuery(0), DriveQuery(1), DriveQuery(2)}));
+    EXPECT_EQ(Lines(DriveModels, DriveModels + 2), (Lines{L"A", L"B"}));
 
     UseScenario(L"drive 0 model=\"A\"\ndrive 2 model=\"C\"\n");
     EXPECT_EQ(Try(QueryDriveModels), L"1");
-    EXPECT_EQ(CountCalls(L"ExecQuery"), 2);
+    EXPECT_EQ(CallsOf(L"ExecQuery"), (Lines{DriveQuery(0), DriveQuery(1)}));
 
     std::wstring nine;
     for (int i = 0; i < 9; ++i)
         nine += L"drive " + std::to_wstring(i) + L" model=\"M" + std::to_wstring(i) + L"\"\n";
     UseScenario(nine);
     EXPECT_EQ(Try(QueryDriveModels), L"8");
-    std::vector<std::wstring> queries;
-    for (const fakewmi::Call& call : fakewmi::Calls())
-        if (call.method == L"ExecQuery")
-            queries.push_back(call.args);
-    ASSERT_EQ(queries.size(), 8u);
+    Lines queries;
     for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(queries[i], DriveQuery(i));
-    for (const fakewmi::Call& call : fakewmi::Calls()) {
-        if (call.method == L"Next") {
-            EXPECT_EQ(call.args, L"60000|1"); // a bounded wait
-        }
-    }
+        queries.push_back(DriveQuery(i));
+    EXPECT_EQ(CallsOf(L"ExecQuery"), queries);
+    EXPECT_EQ(CallsOf(L"Next"), Lines(8, L"60000|1")); // a bounded wait
     EXPECT_EQ(fakewmi::LiveObjects(), 0);
 }
 
@@ -169,14 +161,14 @@ TEST_F(WmiTest, PartitionQueryFailuresHaveTheirTexts) {
     EXPECT_EQ(Try(gpt), L"An error occurred getting the drive partition type from WMI.");
     UseScenario(partition);
     EXPECT_EQ(Try(gpt), L"1");
-    EXPECT_EQ(fakewmi::Calls()[3].args, L"WQL|Select * from Win32_DiskPartition Where DiskIndex = '0'|16");
+    EXPECT_EQ(CallsOf(L"ExecQuery"),
+              (Lines{L"WQL|Select * from Win32_DiskPartition Where DiskIndex = '0'|16"}));
 }
 
 TEST_F(WmiTest, ValuesBecomeTextOrFailClearly) {
     UseScenario(L"drive 0 model=null\ndrive 1 model=int:123\ndrive 2 model=\"ok\"\n");
     EXPECT_EQ(Try(QueryDriveModels), L"3");
-    EXPECT_EQ(DriveModels[0], L"");
-    EXPECT_EQ(DriveModels[1], L"123");
+    EXPECT_EQ(Lines(DriveModels, DriveModels + 3), (Lines{L"", L"123", L"ok"}));
     UseScenario(L"drive 0 model=array\n");
     EXPECT_EQ(Try(QueryDriveModels), L"The value of the WMI property Model could not be read as text.");
     EXPECT_EQ(fakewmi::LiveObjects(), 0);
@@ -186,11 +178,19 @@ TEST_F(WmiTest, FirmwareRevisionFallsBackToThePnpIdentifier) {
     UseScenario(L"drive 0 firmware=\"FW01\" pnp=\"IDE\\DiskX_____REV9____\\1\"\n"
                 L"drive 1 pnp=\"IDE\\DiskY__R2_B\"\ndrive 2 firmware=null pnp=\"Z\"\n");
     EXPECT_EQ(Try(QueryDriveFirmwareRevisions), L"3");
-    EXPECT_EQ(DriveFirmwareRevisions[0], L"FW01");
-    EXPECT_EQ(DriveFirmwareRevisions[1], L"R2");
-    EXPECT_EQ(DriveFirmwareRevisions[2], L"");
+    EXPECT_EQ(Lines(DriveFirmwareRevisions, DriveFirmwareRevisions + 3), (Lines{L"FW01", L"R2", L""}));
     EXPECT_EQ(Try(QueryDrivePNPDeviceIDs), L"0");
     EXPECT_EQ(DrivePNPDeviceIDs[1], L"IDE\\DiskY__R2_B");
+}
+
+TEST_F(WmiTest, EveryWaitForAnAnswerIsBounded) {
+    UseScenario(L"drive 0 model=\"A\" pnp=\"X\"\npartition type=\"NTFS\"\n");
+    EXPECT_EQ(Try(QueryDriveModels), L"1");
+    EXPECT_EQ(Try(QueryDriveFirmwareRevisions), L"1");
+    EXPECT_EQ(Try(QueryDrivePNPDeviceIDs), L"0");
+    EXPECT_EQ(Try([](WMIConnection& c) { return int(QueryDisk0IsGPT(c)); }), L"0");
+    // Two positions for each drive query, one for the partition.
+    EXPECT_EQ(CallsOf(L"Next"), Lines(7, L"60000|1"));
 }
 
 TEST(PnpRevision, IsTheRunAfterTheFirstDoubleUnderscore) {
@@ -263,10 +263,9 @@ TEST(SupportedModelList, HoldsTwelveGroupsOfFullNumbersEachFollowedByItsFamilyPr
 }
 
 namespace {
-class DriveStepTest : public ::testing::Test {
+class DriveStepTest : public ScratchTest {
   protected:
-    // Runs the drive step; returns the outcome, the posted lines and the log entries after
-    // "Logfile opened".
+    // Runs the drive step over scenario; returns its outcome and keeps what it posted and logged.
     bool Check(const std::wstring& scenario) {
         UseScenario(scenario);
         MessageSink sink;
@@ -277,15 +276,13 @@ class DriveStepTest : public ::testing::Test {
             result = CheckHardDriveModel(worker);
         }
         posted = sink.Collect();
-        log = ReadBytes(directory.File(LogFileName));
+        log = Log();
         return result;
     }
     bool LogHas(const std::wstring& entry) const {
         const std::string bytes = LogBytes({entry}).substr(2);
         return log.find(bytes) != std::string::npos;
     }
-    FakePlatform platform;
-    ScratchDirectory directory;
     Lines posted;
     std::string log;
 };
@@ -306,7 +303,7 @@ TEST_F(DriveStepTest, SupportedDriveBehindAnUnsupportedOneIsFound) {
 TEST_F(DriveStepTest, FirstMatchingPositionWinsAndLaterOnesAreNotLogged) {
     EXPECT_TRUE(Check(L"drive 0 model=\"VLM2016\" pnp=\"a\"\ndrive 1 model=\"VLM4096\" pnp=\"b\"\n"));
     EXPECT_FALSE(LogHas(L"Checking drive position 1 with model number = 'VLM4096'"));
-    EXPECT_EQ(posted.back(), L"D A supported drive was found. Model number = 'VLM2016'");
+    EXPECT_EQ(posted, (Lines{L"D A supported drive was found. Model number = 'VLM2016'"}));
 }
 
 TEST_F(DriveStepTest, UnsupportedDrivesNameTheLastPositionsModel) {
@@ -319,7 +316,7 @@ TEST_F(DriveStepTest, UnsupportedDrivesNameTheLastPositionsModel) {
 TEST_F(DriveStepTest, NoDriveAtAllEndsWithAnEmptyModel) {
     EXPECT_FALSE(Check(L"drive 1 model=\"VLM3064\"\n"));
     EXPECT_EQ(posted, (Lines{L"F 104 0 This hard disk model is not supported. Model = "}));
-    EXPECT_EQ(CountCalls(L"ExecQuery"), 1); // no firmware or PNP query without a drive
+    EXPECT_EQ(CallsOf(L"ExecQuery"), (Lines{DriveQuery(0)})); // no firmware or PNP query without a drive
     EXPECT_FALSE(LogHas(L"Checking drive position 0 with model number = ''"));
 }
 
@@ -344,22 +341,6 @@ TEST_F(DriveStepTest, ModelWithoutValueMatchesNothing) {
     EXPECT_TRUE(LogHas(L"Checking drive position 0 with model number = ''"));
 }
 
-TEST_F(WmiTest, EveryWaitForAnAnswerIsBounded) {
-    UseScenario(L"drive 0 model=\"A\" pnp=\"X\"\npartition type=\"NTFS\"\n");
-    EXPECT_EQ(Try(QueryDriveModels), L"1");
-    EXPECT_EQ(Try(QueryDriveFirmwareRevisions), L"1");
-    EXPECT_EQ(Try(QueryDrivePNPDeviceIDs), L"0");
-    EXPECT_EQ(Try([](WMIConnection& c) { return int(QueryDisk0IsGPT(c)); }), L"0");
-    int nexts = 0;
-    for (const fakewmi::Call& call : fakewmi::Calls()) {
-        if (call.method == L"Next") {
-            ++nexts;
-            EXPECT_EQ(call.args, L"60000|1");
-        }
-    }
-    EXPECT_EQ(nexts, 7); // two positions for each drive query, one for the partition
-}
-
 TEST_F(DriveStepTest, ControlCharactersFromWmiAreShownInTheLogAndNeverSplitAnEntry) {
     // A NUL, and a CR LF that would otherwise forge an entry of its own.
     EXPECT_FALSE(
@@ -372,6 +353,6 @@ TEST_F(DriveStepTest, ControlCharactersFromWmiAreShownInTheLogAndNeverSplitAnEnt
                              L"Logfile closed"}));
     // Matching and the dialog see the text as it is.
     EXPECT_EQ(NormalizedDriveModels[0], std::wstring(L"ATA") + L'\0' + L"Disk\r\nException:forged\x7F");
-    EXPECT_EQ(posted.back(),
-              L"F 104 0 This hard disk model is not supported. Model = " + NormalizedDriveModels[0]);
+    EXPECT_EQ(posted,
+              (Lines{L"F 104 0 This hard disk model is not supported. Model = " + NormalizedDriveModels[0]}));
 }

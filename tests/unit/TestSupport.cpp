@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include "FakeWmi.h"
+#include "install/SetupThread.h"
+#include "platform/WorkingDirectory.h"
 #include "report/Messages.h"
 #include "report/SetupException.h"
 
@@ -238,11 +240,51 @@ LRESULT CALLBACK MessageSink::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-std::wstring ModuleDirectory() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory = path;
-    return directory.substr(0, directory.find_last_of(L'\\'));
+void ScratchTest::SetUp() {
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", directory.File(L"record.txt").c_str());
+}
+
+void ScratchTest::TearDown() {
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", nullptr);
+}
+
+SequenceRun RunSequence(bool silent, bool reboot) {
+    MessageSink sink;
+    SetupThread worker;
+    worker.m_bSilent = silent;
+    worker.m_bReboot = reboot;
+    worker.OnStartInstall(0, reinterpret_cast<LPARAM>(new HWND(sink.Window())));
+    return {sink.Collect(), ReadBytes(CombinePath(GetWorkingDirectory(), LogFileName))};
+}
+
+StepOutcome RunStep(SetupThread& worker, void (*step)(SetupContext&)) {
+    MessageSink sink;
+    worker.m_hDialog = sink.Window();
+    StepOutcome outcome;
+    try {
+        step(worker);
+    } catch (const SetupException& e) {
+        outcome.failure = std::to_wstring(e.Code) + L" " + std::to_wstring(e.IsError) + L" " + e.Message;
+    }
+    outcome.posted = sink.Collect();
+    worker.m_hDialog = nullptr;
+    return outcome;
+}
+
+Lines RestartEvents(bool linePauses) {
+    Lines events;
+    if (linePauses)
+        events.push_back(L"Pause 800");
+    for (int n = 0; n < 15; ++n) {
+        if (linePauses)
+            events.push_back(L"Pause 800");
+        events.push_back(L"Pause 1000");
+    }
+    events.insert(events.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 0", L"OpenToken 40",
+                                 L"Adjust shutdown 0"});
+    return events;
 }
 
 void UseScenario(const std::wstring& text) {

@@ -1,10 +1,14 @@
 #pragma once
 // Shared pieces of the unit tests: a platform with fakes, a scratch working directory, a window
-// that collects what the worker posts, and file helpers.
+// that collects what the worker posts, runs of the sequence and of its steps, and file helpers.
 #include "TestFiles.h"
+#include "Transcripts.h"
 #include "platform/Platform.h"
+#include "report/SetupContext.h"
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <functional>
@@ -92,6 +96,37 @@ class MessageSink {
     std::vector<std::wstring> m_lines;
 };
 
-std::wstring ModuleDirectory();
+// A test on the fake platform in a scratch working directory. The stand-in installer records its
+// runs in record.txt there, and succeeds unless TARNWICK_STANDIN_SETUP tells it otherwise.
+class ScratchTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string Log() const { return ReadBytes(directory.File(LogFileName)); }
+    std::string Record() const { return ReadBytes(directory.File(L"record.txt")); }
+
+    FakePlatform platform;
+    ScratchDirectory directory;
+};
+
+struct SequenceRun {
+    Lines posted;
+    std::string log; // as it stands when the sequence has ended, still open
+};
+// Runs the whole sequence on this thread with a sink window as the dialog.
+SequenceRun RunSequence(bool silent = false, bool reboot = false);
+
+class SetupThread;
+struct StepOutcome {
+    Lines posted;
+    std::wstring failure; // "code isError text", empty when nothing was raised
+};
+// Runs one step of the sequence on worker with a sink window as the dialog.
+StepOutcome RunStep(SetupThread& worker, void (*step)(SetupContext&));
+
+// The platform events of the countdown and the reboot request; linePauses: the restart's lines
+// pause as a visible run's lines do.
+Lines RestartEvents(bool linePauses);
+
 // Loads a fake WMI scenario or fails the test.
 void UseScenario(const std::wstring& text);

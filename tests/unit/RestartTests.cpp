@@ -1,0 +1,47 @@
+// The restart on the worker: the countdown it reports, the shutdown privilege around the reboot
+// request, and what the user is shown when the privilege cannot be had.
+#include "TestSupport.h"
+
+#include "install/SetupThread.h"
+#include "restart/Restart.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using RestartTest = ScratchTest;
+} // namespace
+
+TEST_F(RestartTest, VisibleRestartOnTheWorkerPostsEachLineAndPauses) {
+    SetupThread worker;
+    worker.m_bReboot = FALSE;
+    EXPECT_TRUE(RunStep(worker, RestartIfRequested).posted.empty());
+    EXPECT_TRUE(platform.Events().empty());
+
+    worker.m_bReboot = TRUE;
+    EXPECT_EQ(RunStep(worker, RestartIfRequested).posted, RestartLines());
+    EXPECT_EQ(platform.Events(), RestartEvents(true));
+}
+
+TEST_F(RestartTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillRequested) {
+    const std::wstring box = L"|" + ApplicationName() + L"|48";
+    const std::wstring unableToOpen = L"MessageBox ERROR: Unable to open process token." + box;
+    const std::wstring unableToAdjust = L"MessageBox ERROR: Uanble to adjust token privileges." + box;
+    platform.adjustError = ERROR_NOT_ALL_ASSIGNED;
+    EnableShutdownPrivilege();
+    DisableShutdownPrivilege();
+    EXPECT_EQ(platform.Events(), (Lines{L"OpenToken 40", L"Adjust shutdown 2", unableToAdjust,
+                                        L"OpenToken 40", L"Adjust shutdown 0", unableToAdjust}));
+
+    FakePlatform noToken;
+    noToken.openTokenResult = FALSE;
+    SetupThread worker;
+    worker.m_bReboot = TRUE;
+    worker.m_bSilent = TRUE;
+    RestartIfRequested(worker);
+    Lines events(15, L"Pause 1000");
+    events.insert(events.end(), {L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token", unableToAdjust,
+                                 L"Reboot 2 0", L"OpenToken 40", unableToOpen, L"Adjust shutdown 0 no-token",
+                                 unableToAdjust});
+    EXPECT_EQ(noToken.Events(), events);
+    EXPECT_EQ(ApplicationName(), L"tarnwick_unit_tests");
+}
