@@ -1,8 +1,6 @@
 // What the real Tarnwick.exe leaves for deployment tools under Wine: the result record (read with
 // reg query, as a detection rule would), the history log, the check-only and usage switches.
-#include "Driver.h"
-
-#include <gtest/gtest.h>
+#include "ProgramTest.h"
 
 #include <map>
 
@@ -10,12 +8,6 @@ namespace {
 using Record = std::map<std::wstring, std::wstring>; // value name -> data as reg query prints it
 
 const wchar_t* const RecordKey = L"HKLM\\SOFTWARE\\Velomar\\HD Firmware Update";
-const char* const SupportedDrive = "drive 0 model=\"ATA VLM3064 50B3D160\" firmware=\"V3D1\" "
-                                   "pnp=\"IDE\\\\DiskVLM__V3D1_\"\n"
-                                   "partition type=\"Installable File System\"\n";
-const wchar_t* const PackageFiles[] = {L"Setup.exe",  L"Setup.ini",    L"Unins.exe",
-                                       L"LoadVF.bin", L"VirtFlpy.bin", L"VelomarHDv.ima"};
-
 // Runs reg.exe (the 64-bit view, whichever reg this is) and returns what it printed.
 std::string RunReg(const std::wstring& arguments, const std::wstring& scratch) {
     const std::wstring output = scratch + L"\\reg-output.txt";
@@ -90,20 +82,12 @@ bool HasEntry(const std::vector<std::pair<std::string, char>>& entries, const st
     return false;
 }
 
-class FleetTest : public ::testing::Test {
+class FleetTest : public ProgramTest {
   protected:
     void SetUp() override {
-        directory = NewScratchFolder(L"tarnwick-fleet");
-        SetWindowsVersion(L"win7");
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", (directory + L"\\record.txt").c_str());
+        ProgramTest::SetUp();
         RunReg(L"delete \"" + std::wstring(RecordKey) + L"\" /f", directory);
         history = directory + L"\\history folder\\run history.log";
-    }
-    void TearDown() override {
-        SetWindowsVersion(L"win7");
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", nullptr);
     }
     // A silent run with its history log in the scratch folder; returns the exit code.
     DWORD RunSilent(const std::wstring& switches) {
@@ -118,12 +102,12 @@ class FleetTest : public ::testing::Test {
         return false;
     }
 
-    std::wstring directory, history;
+    std::wstring history;
 };
 } // namespace
 
 TEST_F(FleetTest, SuccessRecordsInstalledWithTheDriveAndItsRevisionBefore) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ASSERT_EQ(RunSilent(L""), 3010u);
     Record record = ReadRecord();
     EXPECT_TRUE(IsIsoTime(record[L"StartTime"])) << record[L"StartTime"];
@@ -152,7 +136,8 @@ TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
     const Case cases[] = {
         {nullptr, L"win7", nullptr, 104, L"NotApplicable",
          L"This hard disk model is not supported. Model = WineDiskDrive"},
-        {SupportedDrive, L"nt40", nullptr, 101, L"NotApplicable", L"Windows 2000 or later was not found."},
+        {SupportedBehindUnsupported().c_str(), L"nt40", nullptr, 101, L"NotApplicable",
+         L"Windows 2000 or later was not found."},
         {"fail ExecQuery 2 0x80041001\npartition type=\"Installable File System\"\n", L"win7", nullptr, 103,
          L"Failed",
          L"An error occurred while checking the hard drive model. An error occurred executing the WMI query "
@@ -163,7 +148,8 @@ TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
          "System\"\nvolume Z: protection=int:1 conversion=int:1\nvolume C: protection=int:1 "
          "conversion=int:1\n",
          L"win7", nullptr, 106, L"Failed", nullptr},
-        {SupportedDrive, L"win7", L"exit:7", 7, L"Failed", L"The DOS image file appears to be invalid."},
+        {SupportedBehindUnsupported().c_str(), L"win7", L"exit:7", 7, L"Failed",
+         L"The DOS image file appears to be invalid."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
@@ -192,7 +178,7 @@ TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
 }
 
 TEST_F(FleetTest, ARunKilledMidwayLeavesRunning) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(directory, L"\"/l=" + history + L"\"");
     ASSERT_TRUE(run.WaitForStatus(L"Checking hard drive model..."));
     run.Kill();
@@ -204,7 +190,7 @@ TEST_F(FleetTest, ARunKilledMidwayLeavesRunning) {
 }
 
 TEST_F(FleetTest, CheckOnlyPassesWritesNothingAndRecordsOnlyTheCheck) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     // An installing run first: the check must leave its values alone.
     ASSERT_EQ(RunSilent(L""), 3010u);
     const Record installed = ReadRecord();
@@ -236,7 +222,7 @@ TEST_F(FleetTest, CheckOnlyFailsWithTheCheckCodeAndRecordsIt) {
 }
 
 TEST_F(FleetTest, CheckOnlyInTheWindowEndsWith0OnClose) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(directory, L"/c /r");
     ASSERT_TRUE(run.WaitForOutcome());
     const DialogView view = run.Read();
@@ -250,7 +236,7 @@ TEST_F(FleetTest, CheckOnlyInTheWindowEndsWith0OnClose) {
 }
 
 TEST_F(FleetTest, HistoryLogHasHeaderEntriesAndExitCodeInTraceForm) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ASSERT_EQ(RunSilent(L"/S -x"), 3010u);
     const std::string bytes = ReadBytes(history);
     ASSERT_EQ(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0); // UTF-8, marked as such
@@ -276,7 +262,7 @@ TEST_F(FleetTest, HistoryLogHasHeaderEntriesAndExitCodeInTraceForm) {
 }
 
 TEST_F(FleetTest, HistoryLogRotatesPastItsCapToOneOlderGeneration) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     CreateDirectoryW((directory + L"\\history folder").c_str(), nullptr);
     const std::string old(1024 * 1024 + 1, 'o');
     ASSERT_TRUE(WriteBytes(history, old));
@@ -289,7 +275,7 @@ TEST_F(FleetTest, HistoryLogRotatesPastItsCapToOneOlderGeneration) {
 }
 
 TEST_F(FleetTest, AnUnwritableHistoryPathFallsBackAndTheRunGoesOn) {
-    FakeWmiScenario wmi(directory, SupportedDrive);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     // A folder in the file's place: no log can be opened there.
     CreateDirectoryW((directory + L"\\history folder").c_str(), nullptr);
     CreateDirectoryW(history.c_str(), nullptr);

@@ -1,40 +1,13 @@
 // The production Tarnwick.exe, unchanged, under Wine: its window, its log, its exit codes and the
 // files it leaves, with Wine's own WMI and with scenarios of the fake WMI provider.
-#include "Driver.h"
-#include "Transcripts.h"
-
-#include <gtest/gtest.h>
+#include "ProgramTest.h"
 
 namespace {
 const wchar_t* const LogName = L"VelomarHDDInstallerLog.txt";
-// The shared scenario as the fake provider's file holds it (the text is ASCII).
-const std::string SupportedBehindUnsupported = [] {
-    const std::wstring text = SupportedDriveScenario;
-    return std::string(text.begin(), text.end());
-}();
 
-class SystemTest : public ::testing::Test {
+class SystemTest : public ProgramTest {
   protected:
-    void SetUp() override {
-        static int counter = 0;
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        directory = std::wstring(temp) + L"tarnwick-system-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(++counter);
-        CreateDirectoryW(directory.c_str(), nullptr);
-        SetWindowsVersion(L"win7");
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", (directory + L"\\record.txt").c_str());
-    }
-    void TearDown() override {
-        SetWindowsVersion(L"win7");
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
-        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", nullptr);
-    }
     std::string Log() const { return ReadBytes(directory + L"\\" + LogName); }
-    std::wstring File(const wchar_t* name) const { return directory + L"\\" + name; }
-
-    std::wstring directory;
 };
 } // namespace
 
@@ -96,7 +69,7 @@ TEST_F(SystemTest, UserWithoutAdministratorRightsEndsWith100) {
 }
 
 TEST_F(SystemTest, SilentSuccessEndsWith3010AndLeavesNoPackageFile) {
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(directory, L"/s");
     EXPECT_EQ(run.WaitForExit(), 3010u);
     EXPECT_FALSE(run.EverVisible());
@@ -111,7 +84,7 @@ TEST_F(SystemTest, SilentSuccessEndsWith3010AndLeavesNoPackageFile) {
 }
 
 TEST_F(SystemTest, VisibleSuccessThenOkCountsDownAndEndsWith1) {
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     SessionEndBlocker blocker;
     ProgramRun run(directory, L"");
     ASSERT_TRUE(run.WaitForStatus(L"The installation completed successfully.", 90000));
@@ -143,7 +116,7 @@ TEST_F(SystemTest, VisibleSuccessThenCloseEndsWith3010) {
 }
 
 TEST_F(SystemTest, SilentRestartCountsDownInTheLogRequestsTheRebootAndEndsWith0) {
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     SessionEndBlocker blocker;
     ProgramRun run(directory, L"/s /r");
     EXPECT_EQ(run.WaitForExit(60000), 0u);
@@ -196,7 +169,7 @@ TEST_F(SystemTest, WmiFailuresAndMissingValuesEndWithTheirCodes) {
 }
 
 TEST_F(SystemTest, InstallerFailureLeavesThePackageAndEndsWithItsCode) {
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"exit:7");
     ProgramRun run(directory, L"");
     ASSERT_TRUE(run.WaitForStatus(L"The DOS image file appears to be invalid.", 90000));
@@ -214,7 +187,7 @@ TEST_F(SystemTest, InstallerFailureLeavesThePackageAndEndsWithItsCode) {
 // What another program can do to the dialog while the run goes on: click its disabled buttons and
 // post its message numbers with made-up records and outcomes. None of it changes the run.
 TEST_F(SystemTest, ForgedClicksAndMessagesDuringTheRunChangeNothing) {
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"sleep:3000");
     ProgramRun run(directory, L"");
     ASSERT_TRUE(run.WaitForStatus(L"Checking hard drive model...", 30000));
@@ -246,7 +219,7 @@ TEST_F(SystemTest, OkAfterAFailureDoesNotRestart) {
 }
 
 TEST_F(SystemTest, KilledDuringAPauseTheLogHoldsTheLineTheWindowShows) {
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(directory, L"");
     ASSERT_TRUE(run.WaitForStatus(L"Checking system power status...", 30000));
     run.Kill();
@@ -283,7 +256,7 @@ TEST_F(SystemTest, WorkingDirectoryTooLongForTheInstallerFailsWith6BeforeWriting
         deep += L"\\" + std::wstring(std::min<size_t>(40, 250 - deep.size()), L'd');
         CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr);
     }
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(deep, L"/s");
     EXPECT_EQ(run.WaitForExit(), 6u);
     const std::string log = ReadBytes(L"\\\\?\\" + deep + L"\\" + LogName);
@@ -305,7 +278,7 @@ TEST_F(SystemTest, FullDiskFailsWith6AndAnEntryThatSaysSo) {
         GTEST_SKIP() << "no small volume: the test run could not mount one (not root?)";
     const std::wstring folder = std::wstring(volume) + L"\\system";
     CreateDirectoryW(folder.c_str(), nullptr);
-    FakeWmiScenario wmi(directory, SupportedBehindUnsupported);
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(folder, L"/s");
     EXPECT_EQ(run.WaitForExit(), 6u);
     const std::string log = ReadBytes(folder + L"\\" + LogName);
@@ -321,7 +294,7 @@ TEST_F(SystemTest, FullDiskFailsWith6AndAnEntryThatSaysSo) {
 
 TEST_F(SystemTest, BitLockerOnTheWindowsVolumeEndsWith106AndADecryptedOneChangesNothing) {
     {
-        FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported) +
+        FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported()) +
                                            "volume C: protection=int:0 conversion=int:1\n");
         ProgramRun run(directory, L"");
         ASSERT_TRUE(run.WaitForStatus(
@@ -336,7 +309,7 @@ TEST_F(SystemTest, BitLockerOnTheWindowsVolumeEndsWith106AndADecryptedOneChanges
             EXPECT_FALSE(FileExists(File(name)));
     }
     {
-        FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported) +
+        FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported()) +
                                            "volume C: protection=int:0\nfail ExecMethod 1 0x80041003\n");
         ProgramRun run(directory, L"/s");
         EXPECT_EQ(run.WaitForExit(), 106u);
@@ -344,7 +317,7 @@ TEST_F(SystemTest, BitLockerOnTheWindowsVolumeEndsWith106AndADecryptedOneChanges
                                   L"An error occurred getting the volume encryption from WMI.";
         EXPECT_EQ(Log().substr(Log().size() - LogBytes({last}).size() + 2), LogBytes({last}).substr(2));
     }
-    FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported) +
+    FakeWmiScenario wmi(directory, std::string(SupportedBehindUnsupported()) +
                                        "volume C: protection=int:0 conversion=int:0\n");
     ProgramRun run(directory, L"/s");
     EXPECT_EQ(run.WaitForExit(), 3010u);

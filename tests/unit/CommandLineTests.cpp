@@ -1,4 +1,4 @@
-// The two switches as the command line gives them.
+// The switches as the command line gives them.
 #include "ui/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -46,4 +46,33 @@ TEST(CommandLine, EachArgumentArrivesWithFlagAndLastMarks) {
                        const_cast<wchar_t*>(L"--c")};
     Application::ParseArguments(4, argv, recorder);
     EXPECT_EQ(recorder.seen, (std::vector<std::wstring>{L"a|10", L"b|00", L"-c|11"}));
+}
+
+TEST(CommandLine, CheckUsageAndLogFileSwitchesAndTheArgumentsItIgnores) {
+    std::wstring quoted = L"/l=\"C:\\Logs\\HD update.log\""; // quotes the runtime's split kept
+    std::vector<std::wstring> arguments{L"-c", L"?", L"/S", quoted, L"l=", L"/x", L"/l=D:\\last.log"};
+    std::vector<wchar_t*> argv{const_cast<wchar_t*>(L"Tarnwick.exe")};
+    for (std::wstring& argument : arguments)
+        argv.push_back(&argument[0]);
+    CommandLine commandLine;
+    Application::ParseArguments(static_cast<int>(argv.size()), argv.data(), commandLine);
+    EXPECT_EQ(commandLine.m_bCheckOnlySwitch, 1);
+    EXPECT_EQ(commandLine.m_bUsageSwitch, 1);
+    EXPECT_EQ(commandLine.m_bSilentSwitch, 0);
+    EXPECT_EQ(commandLine.m_logFile, L"D:\\last.log"); // the last one given
+    EXPECT_EQ(commandLine.m_switches, (std::vector<std::wstring>{L"-c", L"?", quoted, L"/l=D:\\last.log"}));
+    EXPECT_EQ(commandLine.m_ignored, (std::vector<std::wstring>{L"/S", L"l=", L"/x"}));
+
+    CommandLine one;
+    std::wstring single = quoted;
+    wchar_t* singleArgv[] = {const_cast<wchar_t*>(L"Tarnwick.exe"), &single[0]};
+    Application::ParseArguments(2, singleArgv, one);
+    EXPECT_EQ(one.m_logFile, L"C:\\Logs\\HD update.log");
+    for (const wchar_t* nothing : {L"/C", L"/check", L"??", L"/L=x", L"/l", L"-l=\"\""}) {
+        CommandLine ignored;
+        std::wstring argument = nothing;
+        wchar_t* ignoredArgv[] = {const_cast<wchar_t*>(L"Tarnwick.exe"), &argument[0]};
+        Application::ParseArguments(2, ignoredArgv, ignored);
+        EXPECT_EQ(ignored.m_ignored, (std::vector<std::wstring>{nothing}));
+    }
 }

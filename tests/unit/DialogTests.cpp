@@ -6,6 +6,7 @@
 #include "report/Messages.h"
 #include "report/SetupException.h"
 #include "resources/resource.h"
+#include "restart/Restart.h"
 #include "ui/CommandLine.h"
 #include "ui/TarnwickDlg.h"
 
@@ -280,9 +281,46 @@ TEST_F(DialogTest, HideHidesAndShowShowsAVisibleDialog) {
 }
 
 TEST_F(DialogTest, SuccessWithRestartSwitchEndsAfterThreeSecondsWithItsResult) {
+    ASSERT_TRUE(RequestReboot()); // as the worker does before it reports the success
     TestDialog dialog({L"/r", L"/s"});
     EXPECT_EQ(RunDialog(dialog, [](HWND window) { PostSucceeded(window); }), 0);
     EXPECT_EQ(platform.Pauses(), (std::vector<DWORD>{3000}));
+}
+
+TEST_F(DialogTest, ARestartThatWindowsRefusedEndsWith3010NotAsStarted) {
+    platform.rebootResult = FALSE;
+    ASSERT_FALSE(RequestReboot());
+    TestDialog silent({L"/r", L"/s"});
+    EXPECT_EQ(RunDialog(silent, [](HWND window) { PostSucceeded(window); }), ERROR_SUCCESS_REBOOT_REQUIRED);
+
+    TestDialog visible({});
+    EXPECT_EQ(RunDialog(visible,
+                        [](HWND window) {
+                            Succeed(window);
+                            Click(window, IDOK);
+                        }),
+              ERROR_SUCCESS_REBOOT_REQUIRED);
+}
+
+TEST_F(DialogTest, CheckOnlyOffersCloseAloneWhichEndsWith0) {
+    TestDialog dialog({L"/c", L"/r"});
+    EXPECT_EQ(RunDialog(dialog,
+                        [](HWND window) {
+                            Status(window, L"The update can be installed on this machine.");
+                            Succeed(window);
+                            const DialogState state = Read(window);
+                            EXPECT_EQ(state.status, L"The update can be installed on this machine.");
+                            EXPECT_FALSE(state.okEnabled);
+                            EXPECT_TRUE(state.closeEnabled);
+                            EXPECT_EQ(state.hint, L"Press the \"Close\" button to exit.");
+                            Click(window, IDOK); // does nothing: there is nothing to restart into
+                            EXPECT_TRUE(IsWindow(window));
+                            Click(window, IDCLOSE);
+                        }),
+              0);
+    TestDialog silent({L"/s", L"/c"});
+    EXPECT_EQ(RunDialog(silent, [](HWND window) { PostSucceeded(window); }), 0);
+    EXPECT_TRUE(platform.Pauses().empty()); // no restart wait
 }
 
 TEST_F(DialogTest, WorkerThatCannotStartIsReportedAndEndsWith105) {

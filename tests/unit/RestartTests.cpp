@@ -40,8 +40,27 @@ TEST_F(RestartTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillReq
     RestartIfRequested(worker);
     Lines events(15, L"Pause 1000");
     events.insert(events.end(), {L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token", unableToAdjust,
-                                 L"Reboot 2 0", L"OpenToken 40", unableToOpen, L"Adjust shutdown 0 no-token",
-                                 unableToAdjust});
+                                 L"Reboot 2 2147680258", L"OpenToken 40", unableToOpen,
+                                 L"Adjust shutdown 0 no-token", unableToAdjust});
     EXPECT_EQ(noToken.Events(), events);
     EXPECT_EQ(ApplicationName(), L"tarnwick_unit_tests");
+}
+
+TEST_F(RestartTest, ARestartIsPlannedGoesThroughTheShutdownApiWhereNoUserSeesAndARefusalIsNoStart) {
+    ASSERT_TRUE(RequestReboot());
+    EXPECT_TRUE(RebootInitiated());
+    const std::wstring planned = std::to_wstring(PlannedRestartReason);
+    EXPECT_EQ(planned, L"2147680258"); // planned | software | installation
+    EXPECT_EQ(platform.Events(), (Lines{L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 " + planned,
+                                        L"OpenToken 40", L"Adjust shutdown 0"}));
+
+    FakePlatform system;
+    system.interactive = false;
+    ASSERT_TRUE(RequestReboot());
+    EXPECT_EQ(system.Events(), (Lines{L"OpenToken 40", L"Adjust shutdown 2", L"InitiateRestart " + planned,
+                                      L"OpenToken 40", L"Adjust shutdown 0"}));
+
+    system.rebootResult = FALSE;
+    EXPECT_FALSE(RequestReboot());
+    EXPECT_FALSE(RebootInitiated());
 }

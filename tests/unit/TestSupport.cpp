@@ -150,7 +150,14 @@ DWORD FakePlatform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges)
 
 BOOL FakePlatform::RequestReboot(UINT flags, DWORD reason) {
     Record(L"Reboot " + std::to_wstring(flags) + L" " + std::to_wstring(reason));
-    return TRUE;
+    SetLastError(rebootResult ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+    return rebootResult;
+}
+
+BOOL FakePlatform::InitiateRestart(DWORD reason) {
+    Record(L"InitiateRestart " + std::to_wstring(reason));
+    SetLastError(rebootResult ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
+    return rebootResult;
 }
 
 int FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
@@ -282,8 +289,8 @@ Lines RestartEvents(bool linePauses) {
             events.push_back(L"Pause 800");
         events.push_back(L"Pause 1000");
     }
-    events.insert(events.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 0", L"OpenToken 40",
-                                 L"Adjust shutdown 0"});
+    events.insert(events.end(), {L"OpenToken 40", L"Adjust shutdown 2", L"Reboot 2 2147680258",
+                                 L"OpenToken 40", L"Adjust shutdown 0"});
     return events;
 }
 

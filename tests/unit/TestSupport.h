@@ -38,10 +38,13 @@ class FakePlatform : public Platform {
     DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
+    bool interactive = true;  // whether a user sees the session
+    BOOL rebootResult = TRUE; // what both ways of restarting answer
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
-    // What happened, in order: "Pause 800", "OpenToken 40", "Adjust 2", "Reboot 2 0", "MessageBox ...".
+    // What happened, in order: "Pause 800", "OpenToken 40", "Adjust 2", "Reboot 2 2147680258", "MessageBox
+    // ...".
     std::vector<std::wstring> Events();
     std::vector<DWORD> Pauses();
 
@@ -57,6 +60,8 @@ class FakePlatform : public Platform {
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
+    bool IsInteractiveSession() override { return interactive; }
+    BOOL InitiateRestart(DWORD reason) override;
     int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) override;
 
   private:
