@@ -70,6 +70,11 @@ struct MappedView {
     static void* Invalid() { return nullptr; }
     static void Close(void* view) { ::UnmapViewOfFile(view); }
 };
+struct RegistryKey {
+    using Type = HKEY;
+    static HKEY Invalid() { return nullptr; }
+    static void Close(HKEY key) { ::RegCloseKey(key); }
+};
 struct Bstr {
     using Type = BSTR;
     static BSTR Invalid() { return nullptr; }
@@ -86,6 +91,7 @@ using unique_hfind = unique_any<owned_traits::Find>;
 using unique_sid = unique_any<owned_traits::Sid>;
 // A view from MapViewOfFile.
 using unique_mapview = unique_any<owned_traits::MappedView>;
+using unique_hkey = unique_any<owned_traits::RegistryKey>;
 
 class unique_bstr : public unique_any<owned_traits::Bstr> {
   public:

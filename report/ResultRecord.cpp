@@ -20,30 +20,25 @@ RunFacts g_facts;
 
 ResultRecord::ResultRecord() {
     m_error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ResultRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE | NativeView(), nullptr, &m_key, nullptr);
+                              KEY_SET_VALUE | NativeView(), nullptr, m_key.put(), nullptr);
     if (m_error != ERROR_SUCCESS)
-        m_key = nullptr;
-}
-
-ResultRecord::~ResultRecord() {
-    if (m_key != nullptr)
-        RegCloseKey(m_key);
+        m_key.release(); // a failed call leaves no key
 }
 
 void ResultRecord::SetText(const wchar_t* name, const std::wstring& value) {
-    if (m_key != nullptr)
-        RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    if (m_key)
+        RegSetValueExW(m_key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
 void ResultRecord::SetNumber(const wchar_t* name, DWORD value) {
-    if (m_key != nullptr)
-        RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    if (m_key)
+        RegSetValueExW(m_key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 void ResultRecord::Remove(const wchar_t* name) {
-    if (m_key != nullptr)
-        RegDeleteValueW(m_key, name);
+    if (m_key)
+        RegDeleteValueW(m_key.get(), name);
 }
 
 void NoteRunResult(const std::wstring& text) {

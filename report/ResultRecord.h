@@ -3,6 +3,8 @@
 // under HKLM\SOFTWARE\Velomar\HD Firmware Update in the machine's native view (on 64-bit Windows
 // the 64-bit one, which the 32-bit program otherwise would not see). A record that cannot be
 // written never changes a run's outcome.
+#include "platform/Owned.h"
+
 #include <windows.h>
 
 #include <string>
@@ -13,9 +15,6 @@ class ResultRecord {
   public:
     // Opens the key, making it where it does not exist.
     ResultRecord();
-    ~ResultRecord();
-    ResultRecord(const ResultRecord&) = delete;
-    ResultRecord& operator=(const ResultRecord&) = delete;
 
     // 0 when open, else the Windows error.
     LONG OpenError() const { return m_error; }
@@ -24,7 +23,7 @@ class ResultRecord {
     void Remove(const wchar_t* name);
 
   private:
-    HKEY m_key = nullptr;
+    unique_hkey m_key;
     LONG m_error = 0;
 };
 

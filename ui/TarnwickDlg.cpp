@@ -54,9 +54,13 @@ BOOL TarnwickDlg::OnInitDialog() {
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    SetupThread* worker = NewWorker();
+    // A worker that runs deletes itself when its thread ends; one that could not start is ours.
+    std::unique_ptr<SetupThread> unstarted(NewWorker());
+    SetupThread* worker = unstarted.get();
     const bool started = StartWorker(*worker);
     const DWORD startError = started ? 0 : GetLastError();
+    if (started)
+        unstarted.release();
     g_pSetupThread = started ? worker : nullptr;
 
     CommandLine commandLine;
@@ -79,8 +83,6 @@ BOOL TarnwickDlg::OnInitDialog() {
              static_cast<unsigned>(startError != 0 ? startError : GetLastError()));
     worker->m_hDialog = m_hWnd;
     worker->ReportError(message, WorkerNotStarted, 1);
-    if (!started)
-        delete worker;
     return TRUE;
 }
 
