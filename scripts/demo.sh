@@ -6,7 +6,7 @@
 #   --silent     pass /s (no window; the exit code tells the outcome)
 # With a display the window is yours to use; without one the demo runs under Xvfb, waits for the
 # outcome, saves a screenshot of the dialog (demo-output/dialog.png) and presses Close. It ends by
-# printing the log and the exit code.
+# printing the log, the history log, the result record and the exit code.
 set -euo pipefail
 source "$(dirname "$0")/build-lib.sh"
 
@@ -102,5 +102,12 @@ echo "---- $out/VelomarHDDInstallerLog.txt ----"
 iconv -f UTF-16 -t UTF-8 "$out/VelomarHDDInstallerLog.txt" | tr -d '\r'
 echo "---- files left in $out ----"
 ls -1 "$out"
+history="$prefix/drive_c/ProgramData/Velomar/HD Firmware Update/Tarnwick.log"
+if [ -f "$history" ]; then
+  echo "---- the history log (C:\\ProgramData\\Velomar\\HD Firmware Update\\Tarnwick.log) ----"
+  tr -d '\r' <"$history"
+fi
+echo "---- the result record ----"
+"$wine" reg query 'HKLM\SOFTWARE\Velomar\HD Firmware Update' /reg:64 2>/dev/null | tr -d '\r' | sed '/^$/d' || true
 echo
 echo "Tarnwick.exe exit code: $code"
