@@ -1,7 +1,6 @@
 #include "app/RunJournal.h"
 
 #include "core/TraceLog.h"
-#include "platform/Owned.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
 #include "report/HistoryLog.h"
@@ -12,9 +11,7 @@
 
 namespace {
 std::wstring NowIso() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return FormatIsoTime({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 0});
+    return FormatIsoTime(UtcNow());
 }
 
 std::wstring Joined(const std::vector<std::wstring>& arguments) {
@@ -25,9 +22,7 @@ std::wstring Joined(const std::vector<std::wstring>& arguments) {
 }
 
 std::wstring WindowsVersion() {
-    OSVERSIONINFOW info = {};
-    info.dwOSVersionInfoSize = sizeof info;
-    CurrentPlatform().ReadVersion(&info);
+    const OSVERSIONINFOW info = ReadWindowsVersion();
     wchar_t text[192];
     swprintf(text, 192, L"%u.%u.%u %ls", static_cast<unsigned>(info.dwMajorVersion),
              static_cast<unsigned>(info.dwMinorVersion), static_cast<unsigned>(info.dwBuildNumber),
@@ -40,20 +35,11 @@ std::wstring WindowsVersion() {
 
 // DOMAIN\name of the account the program runs as.
 std::wstring UserName() {
-    unique_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        token.release();
-        return L"(unknown)";
-    }
-    BYTE buffer[256];
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
-        return L"(unknown)";
+    std::vector<BYTE> user = ProcessUserSid();
     wchar_t name[256], domain[256];
     DWORD nameSize = 256, domainSize = 256;
     SID_NAME_USE use;
-    if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &nameSize, domain,
-                           &domainSize, &use))
+    if (user.empty() || !LookupAccountSidW(nullptr, user.data(), name, &nameSize, domain, &domainSize, &use))
         return L"(unknown)";
     return std::wstring(domain) + L"\\" + name;
 }
@@ -126,14 +112,13 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
     } else {
         const std::wstring recorded = RecordedState(exitCode, state);
         outcome = recorded;
-        severity = recorded == L"Installed" ? Severity::Information
-                   : recorded == L"Failed"  ? Severity::Error
-                                            : Severity::Warning;
+        severity = state == TarnwickDlg::RunState::Succeeded ? Severity::Information
+                   : recorded == L"Failed"                   ? Severity::Error
+                                                             : Severity::Warning;
         record.SetText(L"State", recorded);
         record.SetNumber(L"ExitCode", static_cast<DWORD>(exitCode));
-        record.SetText(L"Result", state == TarnwickDlg::RunState::Running && exitCode == IDCANCEL
-                                      ? L"The run was cancelled before it ended."
-                                      : facts.result);
+        record.SetText(L"Result",
+                       recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);

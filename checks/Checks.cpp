@@ -8,15 +8,6 @@
 
 #include <cwchar>
 
-namespace {
-OSVERSIONINFOW ReadWindowsVersion() {
-    OSVERSIONINFOW info = {};
-    info.dwOSVersionInfoSize = sizeof info; // 276 bytes; a failed call leaves version 0.0
-    CurrentPlatform().ReadVersion(&info);
-    return info;
-}
-} // namespace
-
 bool CheckAdminCredentials(SetupContext&) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     unique_sid administrators;

@@ -1,10 +1,7 @@
 #include "core/LogText.h"
 
 Text FormatLogEntries(Text text) {
-    for (TextChar& c : text) {
-        if (c < 0x20 || c == 0x7F)
-            c = 0xFFFD;
-    }
+    ReplaceControlCharacters(text);
     constexpr size_t maxText = MaxLogEntry - 2;
     Text lines;
     size_t start = 0;

@@ -16,3 +16,11 @@ using Text = std::basic_string<TextChar>;
 inline bool IsHighSurrogate(TextChar c) {
     return c >= 0xD800 && c <= 0xDBFF;
 }
+
+// Control characters as U+FFFD: a text from outside (a drive's model, a folder) can then neither end
+// a log entry early nor forge one.
+inline void ReplaceControlCharacters(Text& text) {
+    for (TextChar& c : text)
+        if (c < 0x20 || c == 0x7F)
+            c = 0xFFFD;
+}

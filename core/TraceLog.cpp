@@ -34,9 +34,7 @@ void AppendFields(Text& text, std::initializer_list<Field> fields, TextChar sepa
 
 Text FormatTraceEntry(Text text, const UtcTime& time, Severity severity, uint32_t thread,
                       const Text& component) {
-    for (TextChar& c : text)
-        if (c < 0x20 || c == 0x7F)
-            c = 0xFFFD;
+    ReplaceControlCharacters(text);
     // The viewer ends the text at the first "]LOG]!>": such a text must not end it early.
     const Text end = UTF16("]LOG]!>");
     for (size_t at = text.find(end); at != Text::npos; at = text.find(end, at + 1))

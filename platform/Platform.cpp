@@ -83,21 +83,13 @@ bool Platform::IsInteractiveSession() {
         !(flags.dwFlags & WSF_VISIBLE))
         return false;
     // The local system account: in session 0 under a deployment engine, never an interactive user.
-    unique_handle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        token.release();
-        return true;
-    }
-    BYTE buffer[128];
-    DWORD size = 0;
-    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
-        return true;
+    std::vector<BYTE> user = ProcessUserSid();
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     unique_sid system;
-    if (!::AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
-                                    system.put()))
+    if (user.empty() || !::AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0,
+                                                    0, 0, system.put()))
         return true;
-    return !::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, system.get());
+    return !::EqualSid(user.data(), system.get());
 }
 
 BOOL Platform::InitiateRestart(DWORD reason) {
@@ -124,4 +116,26 @@ std::wstring ApplicationName() {
     if (dot != std::wstring::npos)
         name.erase(dot);
     return name;
+}
+
+OSVERSIONINFOW ReadWindowsVersion() {
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info; // 276 bytes; a failed call leaves version 0.0
+    CurrentPlatform().ReadVersion(&info);
+    return info;
+}
+
+std::vector<BYTE> ProcessUserSid() {
+    unique_handle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+        token.release(); // whatever a failed call left there is no handle
+        return {};
+    }
+    BYTE buffer[128];
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size))
+        return {};
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
 }

@@ -7,6 +7,7 @@
 #include <wbemcli.h>
 
 #include <string>
+#include <vector>
 
 class Platform {
   public:
@@ -52,3 +53,8 @@ Platform* SetCurrentPlatform(Platform* platform);
 
 // The executable's file name without folder and extension.
 std::wstring ApplicationName();
+
+// The Windows version as the platform reports it; version 0.0 when it cannot be read.
+OSVERSIONINFOW ReadWindowsVersion();
+// The account the process runs as: its token's user SID, empty when it cannot be read.
+std::vector<BYTE> ProcessUserSid();

@@ -2,8 +2,6 @@
 
 #include <shlobj.h>
 
-#include <vector>
-
 namespace {
 // Makes every missing folder of path's parent.
 void MakeParentFolders(const std::wstring& path) {
@@ -35,18 +33,7 @@ std::string ToUtf8(const std::wstring& text) {
     return bytes;
 }
 
-UtcTime Now() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-}
-} // namespace
-
-HistoryLog& History() {
-    static HistoryLog log;
-    return log;
-}
-
+// The older generation of a log: "x.log" becomes "x.lo_", other names get a "_" appended.
 std::wstring OlderGeneration(const std::wstring& path) {
     const size_t dot = path.find_last_of(L'.');
     const size_t slash = path.find_last_of(L"\\/");
@@ -54,6 +41,18 @@ std::wstring OlderGeneration(const std::wstring& path) {
     if (hasExtension && dot + 1 < path.size())
         return path.substr(0, path.size() - 1) + L'_';
     return path + L'_';
+}
+} // namespace
+
+UtcTime UtcNow() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+HistoryLog& History() {
+    static HistoryLog log;
+    return log;
 }
 
 std::wstring DefaultHistoryLogPath() {
@@ -69,7 +68,6 @@ std::wstring DefaultHistoryLogPath() {
 DWORD HistoryLog::Open(const std::wstring& path) {
     Hold hold(m_lock);
     m_file.reset();
-    m_path = path;
     MakeParentFolders(path);
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
@@ -96,22 +94,12 @@ void HistoryLog::Close() {
     m_file.reset();
 }
 
-bool HistoryLog::IsOpen() {
-    Hold hold(m_lock);
-    return static_cast<bool>(m_file);
-}
-
-std::wstring HistoryLog::Path() {
-    Hold hold(m_lock);
-    return m_path;
-}
-
 void HistoryLog::Write(const std::wstring& text, Severity severity) {
     Hold hold(m_lock);
     if (!m_file)
         return;
     const std::string entry =
-        ToUtf8(FormatTraceEntry(text, Now(), severity, GetCurrentThreadId(), L"Tarnwick"));
+        ToUtf8(FormatTraceEntry(text, UtcNow(), severity, GetCurrentThreadId(), L"Tarnwick"));
     DWORD written = 0;
     WriteFile(m_file.get(), entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr);
 }

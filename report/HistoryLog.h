@@ -18,15 +18,12 @@ class HistoryLog {
     // Opens path for appending, making its folders; returns 0 or the Windows error.
     DWORD Open(const std::wstring& path);
     void Close();
-    bool IsOpen();
-    std::wstring Path();
     // Appends one entry and writes it through; nothing when the log is not open.
     void Write(const std::wstring& text, Severity severity = Severity::Information);
 
   private:
     Lock m_lock;
     unique_hfile m_file;
-    std::wstring m_path;
 };
 
 // The process's history log (closed until the program opens it).
@@ -35,5 +32,5 @@ HistoryLog& History();
 // The default place: <common application data>\Velomar\HD Firmware Update\Tarnwick.log; empty when
 // that folder cannot be found.
 std::wstring DefaultHistoryLogPath();
-// The older generation of a log: "x.log" becomes "x.lo_", other names get a "_" appended.
-std::wstring OlderGeneration(const std::wstring& path);
+// The time now, in UTC.
+UtcTime UtcNow();

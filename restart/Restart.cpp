@@ -50,10 +50,8 @@ bool RequestReboot() {
     DisableShutdownPrivilege();
     g_rebootInitiated = initiated ? 1 : 0;
     if (initiated) {
-        History().Write(interactive
-                            ? L"Windows is restarting (planned: software installation)."
-                            : L"Windows is restarting (planned: software installation; requested for a "
-                              L"session without a user).");
+        History().Write(std::wstring(L"Windows is restarting (planned: software installation") +
+                        (interactive ? L")." : L"; requested for a session without a user)."));
     } else {
         History().Write(L"Windows refused to restart (error " + std::to_wstring(error) +
                             L"); the update runs at the next restart.",
