@@ -1,5 +1,7 @@
 #include "Driver.h"
 
+#include <tlhelp32.h>
+
 #include <cstdlib>
 
 namespace {
@@ -110,7 +112,28 @@ SessionEndBlocker::SessionEndBlocker() {
     WaitForSingleObject(m_ready, 10000);
 }
 
+namespace {
+// Whether a process of this name runs (Wine's session end runs as wineboot.exe).
+bool ProcessRuns(const wchar_t* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+         more = Process32NextW(snapshot, &entry))
+        found = _wcsicmp(entry.szExeFile, name) == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+} // namespace
+
 SessionEndBlocker::~SessionEndBlocker() {
+    // A session end that a reboot request began may still be asking the windows; without this
+    // window's "no" it would end the next test's program.
+    for (int waited = 0; waited < 200 && ProcessRuns(L"wineboot.exe"); ++waited)
+        Sleep(50);
     PostThreadMessageW(m_threadId, WM_QUIT, 0, 0);
     WaitForSingleObject(m_thread, 10000);
     CloseHandle(m_thread);
