@@ -5,6 +5,7 @@
 #include "platform/WorkingDirectory.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
+#include "restart/Restart.h"
 #include "version.h"
 
 #include <cwchar>
@@ -88,6 +89,8 @@ RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine
         history.Write(L"The result record could not be written (error " +
                           std::to_wstring(record.OpenError()) + L")",
                       Severity::Warning);
+    // Both restarts request it only after a successful installation.
+    SetRestartRecorder([this](int32_t exitCode) { Note(exitCode, TarnwickDlg::RunState::Succeeded); });
     record.SetText(L"State", L"Running");
     record.SetText(L"StartTime", NowIso());
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
@@ -98,6 +101,12 @@ RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine
 }
 
 void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
+    SetRestartRecorder(nullptr);
+    Note(exitCode, state);
+    History().Close();
+}
+
+void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
     const RunFacts facts = ReadRunFacts();
     ResultRecord record;
     Severity severity = Severity::Information;
@@ -123,6 +132,10 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
     }
+    // Once for each code: the end noted before a restart request stands unless the code changed.
+    if (m_notedEnd && m_notedExitCode == exitCode)
+        return;
+    m_notedEnd = true;
+    m_notedExitCode = exitCode;
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
-    History().Close();
 }

@@ -1,11 +1,15 @@
 #include "app/TarnwickApp.h"
 
 #include "app/RunJournal.h"
+#include "install/SetupThread.h"
 #include "platform/Platform.h"
 #include "ui/CommandLine.h"
 #include "ui/TarnwickDlg.h"
 
 namespace {
+// How long the end of the program waits for the worker's run to end.
+constexpr DWORD WorkerEndWait = 10000;
+
 constexpr wchar_t UsageText[] = L"Tarnwick.exe [/s] [/r] [/c] [/l=<file>] [/?]\n"
                                 L"\n"
                                 L"/s\tno window; the exit code tells the outcome\n"
@@ -47,6 +51,9 @@ BOOL TarnwickApp::InitInstance() {
     RunJournal journal(commandLine);
     TarnwickDlg dialog;
     m_nExitCode = static_cast<int32_t>(dialog.DoModal());
+    // The worker may still be writing (its last log entries, the record's facts): not ended under it.
+    if (g_pSetupThread != nullptr)
+        g_pSetupThread->WaitForRunEnd(WorkerEndWait);
     journal.End(m_nExitCode, dialog.m_runState);
     return FALSE; // no message loop of its own: straight on to ExitInstance
 }

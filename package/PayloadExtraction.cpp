@@ -211,6 +211,13 @@ void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
                              ExtractFailed, 1);
     }
 }
+
+// Esc during extraction: the files this run wrote go again (their names were cleaned before).
+[[noreturn]] void RemoveCancelledFiles(SetupContext& context) {
+    context.ReleaseInstaller();
+    DeleteExistingFiles(context);
+    throw RunCancelled();
+}
 } // namespace
 
 DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
@@ -253,12 +260,17 @@ void ExtractInstallationFiles(SetupContext& context) {
     HMODULE module = GetModuleHandleW(nullptr);
     CheckFreeSpace(directory, module);
     for (const PayloadFile& file : PayloadCatalogue) {
+        if (context.Cancelled())
+            RemoveCancelledFiles(context);
         const std::wstring path = CombinePath(directory, file.name);
         const ResourceBytes bytes = LoadPayload(module, file.resourceId);
         WriteFileFromBytes(path, bytes);
         if (&file == &PayloadCatalogue[0])
             context.HoldInstaller(HoldUnchanged(path, bytes));
     }
+    // An Esc during the last file is still in time; from here on the installer cannot be abandoned.
+    if (!context.EnterStage(RunStage::Installing))
+        RemoveCancelledFiles(context);
 }
 
 void DeleteExistingFiles(SetupContext& context) {

@@ -18,7 +18,8 @@ extern const PayloadFile PayloadCatalogue[PayloadFileCount];
 
 // Cleans the working directory of earlier copies and writes the six files; raises SetupException
 // (code 6) at the first that fails. Setup.exe is then held open, denying writes and deletion, in
-// the context's installer hold until the installer has started.
+// the context's installer hold until the installer has started. An Esc (the context cancelled)
+// stops it before the next file: the files written are deleted and RunCancelled is raised.
 void ExtractInstallationFiles(SetupContext& context);
 // Deletes the six files from the working directory; what cannot be deleted stays, silently.
 void DeleteExistingFiles(SetupContext& context);

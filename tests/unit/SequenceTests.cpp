@@ -119,3 +119,32 @@ TEST(WorkingDirectory, CombinePathJoinsWithExactlyOneBackslash) {
     EXPECT_EQ(CombinePath(L"C:\\work\\", L"a.txt"), L"C:\\work\\a.txt");
     EXPECT_EQ(CombinePath(L"C:\\", L"a.txt"), L"C:\\a.txt");
 }
+
+// Esc during extraction, as the third file is written and as the last one is: no file stays.
+TEST_F(SequenceTest, EscDuringExtractionStopsBeforeTheNextFileAndRemovesWhatTheRunWrote) {
+    const Lines extracting = Until(SuccessfulRun(directory.Path()), L"D Extracting installation files",
+                                   {L"D Deleting existing files"});
+    Lines log = LogOf(extracting);
+    log.push_back(L"Cancelled: the package files written by this run are removed.");
+    for (const int cancelAt : {3, 6}) {
+        SCOPED_TRACE(cancelAt);
+        MessageSink sink;
+        SetupThread worker;
+        int files = 0;
+        platform.onWritableMapping = [&] {
+            if (++files == cancelAt) {
+                EXPECT_EQ(worker.Cancel(), RunStage::Extracting);
+            }
+        };
+        worker.OnStartInstall(0, reinterpret_cast<LPARAM>(new HWND(sink.Window())));
+        Lines posted = Posted(extracting);
+        posted.push_back(L"Cancelled");
+        EXPECT_EQ(sink.Collect(), posted);
+        EXPECT_EQ(files, cancelAt); // not a file after the one being written
+        EXPECT_EQ(Log(), LogBytes(log));
+        for (const wchar_t* name : PackageFiles)
+            EXPECT_FALSE(FileExists(directory.File(name))) << std::string(name, name + wcslen(name));
+        EXPECT_EQ(Record(), ""); // the installer never ran
+        EXPECT_TRUE(worker.WaitForRunEnd(0));
+    }
+}

@@ -115,6 +115,8 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
 }
 
 HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
+    if (onWritableMapping)
+        onWritableMapping();
     if (++m_mappings == failMappingOfCall) {
         SetLastError(mappingError);
         return nullptr;
@@ -157,6 +159,8 @@ DWORD FakePlatform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges)
 
 BOOL FakePlatform::RequestReboot(UINT flags, DWORD reason) {
     Record(L"Reboot " + std::to_wstring(flags) + L" " + std::to_wstring(reason));
+    if (onReboot)
+        onReboot();
     SetLastError(rebootResult ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
     return rebootResult;
 }
@@ -248,6 +252,9 @@ LRESULT CALLBACK MessageSink::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
         }
         case WM_SETUP_SUCCEEDED:
             sink->m_lines.push_back(TakeSucceeded() ? L"OK" : L"? not registered");
+            return 0;
+        case WM_SETUP_CANCELLED:
+            sink->m_lines.push_back(TakeCancelled() ? L"Cancelled" : L"? not registered");
             return 0;
         }
     }

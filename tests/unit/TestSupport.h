@@ -43,6 +43,10 @@ class FakePlatform : public Platform {
     DWORD addedFileAttributes = 0; // reported on top of what an open file really has
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
+    // Called as Windows is asked to restart, before it answers.
+    std::function<void()> onReboot;
+    // Called as each file to be written is given its size (a writable mapping), before it is made.
+    std::function<void()> onWritableMapping;
 
     // What happened, in order: "Pause 800", "OpenToken 40", "Adjust 2", "Reboot 2 2147680258", "MessageBox
     // ...".
@@ -88,7 +92,7 @@ class ScratchDirectory {
 };
 
 // What the worker posted to its dialog, in order. Each entry: "S text", "D text",
-// "F code error text" or "OK".
+// "F code error text", "OK" or "Cancelled".
 class MessageSink {
   public:
     MessageSink();
