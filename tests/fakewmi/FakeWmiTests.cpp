@@ -685,7 +685,7 @@ TEST_F(FakeWmiTest, NextFailsAtAChosenDrivePositionAndTheMethodAnswersThroughACa
 
     Ptr<IWbemLocator> locator;
     Bstr encryption(L"root\\CIMV2\\Security\\MicrosoftVolumeEncryption");
-    Load(L"volume C: protection=int:0 conversion=int:1\nfail ExecMethod 2 nocallresult\nfail GetCallStatus 2 "
+    Load(L"volume C: protection=int:0 conversion=int:1\nfail ExecMethod 3 nocallresult\nfail GetCallStatus 2 "
          L"hang\n");
     ASSERT_EQ(S_OK, fakewmi::CreateLocator(&locator.p));
     Ptr<IWbemServices> volumes;
@@ -709,7 +709,7 @@ TEST_F(FakeWmiTest, NextFailsAtAChosenDrivePositionAndTheMethodAnswersThroughACa
     Variant conversion;
     ASSERT_EQ(S_OK, out->Get(L"ConversionStatus", 0, &conversion, nullptr, nullptr));
     EXPECT_EQ(1, conversion.lVal);
-    // The second call succeeds without a call result, as Wine's does.
+    // The third call succeeds without a call result, as Wine's does.
     Ptr<IWbemCallResult> none;
     EXPECT_EQ(S_OK, volumes->ExecMethod(path.s, method.s, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, nullptr,
                                         nullptr, &none.p));
