@@ -1,7 +1,10 @@
 #include "package/PayloadExtraction.h"
 
+#include "package/PackageFolder.h"
+#include "platform/OwnFile.h"
 #include "platform/Owned.h"
 #include "platform/Platform.h"
+#include "platform/Security.h"
 #include "platform/WorkingDirectory.h"
 #include "report/SetupContext.h"
 #include "report/SetupException.h"
@@ -42,13 +45,35 @@ ResourceBytes LoadPayload(HMODULE module, WORD id) {
     return {data, SizeofResource(module, resource)};
 }
 
-// Opens the written file again for reading only, sharing it for reading only, and checks that it
-// still holds exactly the resource's bytes: from here on nobody can change, replace or delete it.
+std::wstring FileName(const std::wstring& path) {
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// The name and the reason, for a write that failed with a Windows error or an exception code.
+[[noreturn]] void FailWriting(const std::wstring& path, const std::wstring& what, DWORD code) {
+    wchar_t number[32];
+    swprintf(number, 32, L", code %u)", static_cast<unsigned>(code));
+    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written (" + what + number,
+                         ExtractFailed, 1);
+}
+
+// A file whose name another file still holds, or that turned out to be a link, is refused with its
+// reason; any other failure to open it keeps the plain text.
+[[noreturn]] void FailOwnFile(const std::wstring& path, DWORD error) {
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == OwnFileIsReparsePoint ||
+        error == OwnFileHasOtherNames)
+        FailWriting(path, OwnFileRefusal(error), error);
+    Fail(L"Extract file failed, file handle is invalid");
+}
+
+// Opens the written file again for reading only, sharing it for reading only, as a plain file with one
+// name, and checks that it still holds exactly the resource's bytes: from here on nobody can change,
+// replace or delete it.
 unique_hfile HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes) {
-    unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error = 0;
+    unique_hfile file = OpenExistingFile(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, error);
     if (!file)
-        Fail(L"Extract file failed, file handle is invalid");
+        FailOwnFile(path, error);
     LARGE_INTEGER size = {};
     bool same = GetFileSizeEx(file.get(), &size) && size.QuadPart == bytes.size;
     if (same && bytes.size > 0) {
@@ -61,18 +86,6 @@ unique_hfile HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes)
     if (!same)
         Fail(L"Extract file failed, file handle is invalid");
     return file;
-}
-
-std::wstring FileName(const std::wstring& path) {
-    return path.substr(path.find_last_of(L'\\') + 1);
-}
-
-// The name and the reason, for a write that failed with a Windows error or an exception code.
-[[noreturn]] void FailWriting(const std::wstring& path, const wchar_t* what, DWORD code) {
-    wchar_t reason[96];
-    swprintf(reason, 96, L" (%ls, code %u)", what, static_cast<unsigned>(code));
-    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written" + reason,
-                         ExtractFailed, 1);
 }
 
 // A copy into a view of a file can fault: the disk fills up as its pages are written, or the
@@ -119,14 +132,17 @@ bool StartViewCopier() {
     return static_cast<bool>(g_copier.thread);
 }
 
-// A file being written: closed, and removed unless kept, when it goes out of scope, so that a write
-// that fails leaves no partial file behind. Files written before it stay, as after any other
-// failed extraction.
+// A file being written, made new under its name (whatever held the name is removed first) with the
+// package files' rights: closed, and removed unless kept, when it goes out of scope, so that a write
+// that fails leaves no partial file behind. Files written before it stay, as after any other failed
+// extraction.
 class NewFile {
   public:
-    explicit NewFile(const std::wstring& path)
-        : m_path(path), m_file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    explicit NewFile(const std::wstring& path) : m_path(path) {
+        SecurityAttributes rights(PackageFileSddl);
+        m_file = ReplaceWithNewFile(path, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, rights.Get(),
+                                    m_error);
+    }
     ~NewFile() {
         m_file.reset();
         if (!m_kept)
@@ -135,11 +151,13 @@ class NewFile {
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
     HANDLE get() const { return m_file.get(); }
+    DWORD error() const { return m_error; }
     void Keep() { m_kept = true; }
 
   private:
     const std::wstring& m_path;
     unique_hfile m_file;
+    DWORD m_error = 0;
     bool m_kept = false;
 };
 
@@ -147,7 +165,7 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
     NewFile file(path);
     if (file.get() == INVALID_HANDLE_VALUE) {
         file.Keep(); // it was never made
-        Fail(L"Extract file failed, file handle is invalid");
+        FailOwnFile(path, file.error());
     }
     if (bytes.size == 0) { // an empty resource is an empty file; there is nothing to map
         file.Keep();
@@ -236,12 +254,14 @@ DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
     return result;
 }
 
-void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
-    WriteFileFromBytes(path, LoadPayload(module, id));
+unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+    const ResourceBytes bytes = LoadPayload(module, id);
+    WriteFileFromBytes(path, bytes);
+    return HoldUnchanged(path, bytes);
 }
 
 void ExtractInstallationFiles(SetupContext& context) {
-    const std::wstring directory = GetWorkingDirectory();
+    const std::wstring directory = PackageFolder();
     context.PostStatus(L"Extracting the installation...");
     CheckPathLengths(directory);
     WIN32_FIND_DATAW found;
@@ -252,18 +272,14 @@ void ExtractInstallationFiles(SetupContext& context) {
     context.PostDetail(L"Extracting installation files");
     HMODULE module = GetModuleHandleW(nullptr);
     CheckFreeSpace(directory, module);
-    for (const PayloadFile& file : PayloadCatalogue) {
-        const std::wstring path = CombinePath(directory, file.name);
-        const ResourceBytes bytes = LoadPayload(module, file.resourceId);
-        WriteFileFromBytes(path, bytes);
-        if (&file == &PayloadCatalogue[0])
-            context.HoldInstaller(HoldUnchanged(path, bytes));
-    }
+    for (const PayloadFile& file : PayloadCatalogue)
+        context.HoldPackageFile(ExtractResourceFile(module, file.resourceId, CombinePath(directory, file.name)));
 }
 
 void DeleteExistingFiles(SetupContext& context) {
     context.PostDetail(L"Deleting existing files");
-    const std::wstring directory = GetWorkingDirectory();
+    context.ReleasePackageFiles();
+    const std::wstring directory = PackageFolder();
     for (const PayloadFile& file : PayloadCatalogue)
         DeleteFileW(CombinePath(directory, file.name).c_str());
 }

@@ -46,6 +46,12 @@ DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return ::WaitForSingleObject(process, milliseconds);
 }
 
+BOOL Platform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                            const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory, startup,
+                            started);
+}
+
 HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
     return ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, size, nullptr);
 }

@@ -16,6 +16,9 @@ class Platform {
     // Time.
     virtual void Pause(DWORD milliseconds);
     virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+    // CreateProcessW without security attributes, inherited handles or an environment of its own.
+    virtual BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                              const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started);
 
     // The machine and the process.
     virtual DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer);

@@ -9,11 +9,16 @@
 #include "report/SetupException.h"
 
 SetupContext::SetupContext() {
+    // Without FILE_SHARE_DELETE nobody can rename or remove the folder while this handle is open. A
+    // reparse point in its path is followed: redirected user folders are such points.
+    m_workingDirectory.reset(CreateFileW(GetWorkingDirectory().c_str(), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     OpenLog();
 }
 
 SetupContext::~SetupContext() {
-    ReleaseInstaller();
+    ReleasePackageFiles();
     CloseLog();
 }
 
@@ -84,14 +89,10 @@ void SetupContext::ReportError(std::wstring message, int32_t code, BYTE isError)
     WriteLogEntry(L"Exception: " + message, true);
 }
 
-void SetupContext::HoldInstaller(unique_hfile file) {
-    m_hInstallerHold = std::move(file);
+void SetupContext::HoldPackageFile(unique_hfile file) {
+    m_packageFiles.push_back(std::move(file));
 }
 
-unique_hfile SetupContext::TakeInstallerHold() {
-    return std::move(m_hInstallerHold);
-}
-
-void SetupContext::ReleaseInstaller() {
-    m_hInstallerHold.reset();
+void SetupContext::ReleasePackageFiles() {
+    m_packageFiles.clear();
 }
