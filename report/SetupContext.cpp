@@ -1,6 +1,7 @@
 #include "report/SetupContext.h"
 
 #include "core/LogText.h"
+#include "platform/OwnFile.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
 #include "report/HistoryLog.h"
@@ -27,9 +28,11 @@ void SetupContext::OpenLog() {
         CloseLog();
     m_bLogOpen = FALSE;
     const std::wstring path = CombinePath(GetWorkingDirectory(), LogFileName);
-    DeleteFileW(path.c_str());
-    m_logFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Only a new file of our own: a name that another file still holds, or a link, leaves the run
+    // without its log rather than writing into someone else's file.
+    DWORD error = 0;
+    m_logFile = ReplaceWithNewFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr, error);
     if (!m_logFile)
         return;
     static const BYTE byteOrderMark[] = {0xFF, 0xFE};

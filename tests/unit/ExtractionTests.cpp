@@ -50,7 +50,7 @@ class Filler {
 using ExtractionTest = ScratchTest;
 } // namespace
 
-TEST_F(ExtractionTest, WritesTheSixFilesAndHoldsTheInstaller) {
+TEST_F(ExtractionTest, WritesTheSixFilesAndHoldsEachUntilItIsDeleted) {
     SetupThread worker;
     const StepOutcome outcome = RunStep(worker, ExtractInstallationFiles);
     EXPECT_EQ(outcome.failure, L"");
@@ -65,17 +65,54 @@ TEST_F(ExtractionTest, WritesTheSixFilesAndHoldsTheInstaller) {
     EXPECT_EQ(ReadBytes(directory.File(L"VirtFlpy.bin")).size(), 21602u);
     EXPECT_EQ(ReadBytes(directory.File(L"VelomarHDv.ima")).size(), 32505856u);
 
-    // Nobody can change, replace or delete the installer until it has started.
-    const std::wstring setup = directory.File(L"Setup.exe");
-    HANDLE writer =
-        CreateFileW(setup.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(DeleteFileW(setup.c_str()));
-    EXPECT_FALSE(MoveFileW(setup.c_str(), directory.File(L"moved.exe").c_str()));
-    EXPECT_EQ(ReadBytes(setup), Resource(102)); // reading stays possible
-    worker.ReleaseInstaller();
-    EXPECT_TRUE(DeleteFileW(setup.c_str()));
+    // Nobody can change, replace or delete a package file until the deletion releases it.
+    for (const wchar_t* name : PackageFiles) {
+        SCOPED_TRACE(name);
+        const std::wstring path = directory.File(name);
+        HANDLE writer =
+            CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(DeleteFileW(path.c_str()));
+        EXPECT_FALSE(MoveFileW(path.c_str(), directory.File(L"moved.bin").c_str()));
+        EXPECT_FALSE(ReadBytes(path).empty()); // reading stays possible
+    }
+    EXPECT_EQ(RunStep(worker, DeleteExistingFiles).failure, L"");
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(directory.File(name))) << name;
+}
+
+TEST_F(ExtractionTest, PackageFileThatIsALinkOnceOpenedIsRefusedWithCode6) {
+    // Wine never shows a file link as a reparse point: the seam reports one for every file opened.
+    SetupThread worker;
+    platform.addedFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
+              L"6 1 Extract file failed, Setup.exe could not be written (it is a link or a folder, not a file "
+              L"of its own, code 1920)");
+    platform.addedFileAttributes = 0;
+    EXPECT_FALSE(FileExists(directory.File(L"Setup.exe")));
+}
+
+TEST_F(ExtractionTest, HardLinkNamedLikeAPackageFileIsNeverWrittenThrough) {
+    const std::wstring target = directory.File(L"precious.txt");
+    WriteBytes(target, "precious");
+    ASSERT_TRUE(CreateHardLinkW(directory.File(L"LoadVF.bin").c_str(), target.c_str(), nullptr));
+    {
+        // Held sharing read and write, but not deletion: the link's name cannot be removed.
+        unique_hfile holder(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        SetupThread worker;
+        EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
+                  L"6 1 Extract file failed, LoadVF.bin could not be written (another file holds its name and "
+                  L"cannot be removed, code 80)");
+    }
+    EXPECT_EQ(ReadBytes(target), "precious");
+    // Not held, the link is removed and the file written anew: the other file stays as it was.
+    SetupThread worker;
+    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"");
+    EXPECT_EQ(ReadBytes(target), "precious");
+    EXPECT_EQ(ReadBytes(directory.File(L"LoadVF.bin")), Resource(105));
 }
 
 TEST_F(ExtractionTest, CleansLeftoversAndCutsLongerFilesToSize) {
@@ -126,9 +163,10 @@ TEST_F(ExtractionTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
     SetupThread worker;
     EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
-              L"6 1 Extract file failed, file handle is invalid");
+              L"6 1 Extract file failed, Unins.exe could not be written (another file holds its name and "
+              L"cannot be removed, code 80)");
     CloseHandle(busy);
-    worker.ReleaseInstaller();
+    worker.ReleasePackageFiles();
     EXPECT_TRUE(FileExists(directory.File(L"Setup.exe")));
     EXPECT_TRUE(FileExists(directory.File(L"Setup.ini")));
     EXPECT_FALSE(FileExists(directory.File(L"LoadVF.bin")));
@@ -140,7 +178,7 @@ TEST_F(ExtractionTest, MappingOrViewThatCannotBeMadeStopsExtractionWithCode6) {
     SetupThread worker;
     EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
               L"6 1 Extract file failed, file mapping handle is invalid");
-    worker.ReleaseInstaller();
+    worker.ReleasePackageFiles();
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.exe")), Resource(102));
     EXPECT_FALSE(FileExists(directory.File(L"Setup.ini"))); // created, then removed: never half written
     EXPECT_FALSE(FileExists(directory.File(L"Unins.exe")));
@@ -149,7 +187,7 @@ TEST_F(ExtractionTest, MappingOrViewThatCannotBeMadeStopsExtractionWithCode6) {
     views.failViewOfCall = 3; // Unins.exe
     EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
               L"6 1 Extract file failed, file view is invalid");
-    worker.ReleaseInstaller();
+    worker.ReleasePackageFiles();
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.ini")), Resource(103));
     EXPECT_FALSE(FileExists(directory.File(L"LoadVF.bin")));
 
@@ -160,7 +198,7 @@ TEST_F(ExtractionTest, MappingOrViewThatCannotBeMadeStopsExtractionWithCode6) {
     EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
               L"6 1 Extract file failed, VelomarHDv.ima could not be written (the disk has no room for it, "
               L"code 112)");
-    worker.ReleaseInstaller();
+    worker.ReleasePackageFiles();
     EXPECT_FALSE(FileExists(directory.File(L"VelomarHDv.ima")));
 }
 
@@ -198,7 +236,7 @@ TEST_F(ExtractionTest, WorkingDirectoryTooLongForTheInstallerFailsBeforeAnything
     {
         SetupThread worker;
         EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"");
-        worker.ReleaseInstaller();
+        worker.ReleasePackageFiles();
     }
     EXPECT_EQ(ReadBytes(longest + L"\\VelomarHDv.ima"), Resource(108));
 
@@ -244,7 +282,7 @@ TEST_F(ExtractionTest, FullDiskFailsWith6NamingTheReasonAndLeavesNoPartialFile) 
     platform.currentDirectory = folder;
     SetupThread worker;
     const StepOutcome outcome = RunStep(worker, ExtractInstallationFiles);
-    worker.ReleaseInstaller();
+    worker.ReleasePackageFiles();
     EXPECT_EQ(outcome.failure.substr(0, 68),
               L"6 1 Extract file failed, the disk of the working directory is full (");
     EXPECT_NE(outcome.failure.find(L" bytes needed, "), std::wstring::npos);

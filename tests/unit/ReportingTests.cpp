@@ -59,3 +59,45 @@ TEST_F(ReportingTest, LongEntriesGoOnInFurtherLinesOfAtMost255Units) {
               LogBytes({L"Logfile opened", text.substr(0, 253), text.substr(253, 253), text.substr(506),
                         std::wstring(252, L'p'), L"\xD83D\xDCBEq", std::wstring(253, L'z')}));
 }
+
+TEST_F(ReportingTest, LogNameThatIsNoFileOfOurOwnLeavesTheRunWithoutALog) {
+    // A hard link whose file another program holds, sharing read and write: its name cannot be removed.
+    const std::wstring target = directory.File(L"precious.txt");
+    WriteBytes(target, "precious");
+    ASSERT_TRUE(CreateHardLinkW(directory.File(LogFileName).c_str(), target.c_str(), nullptr));
+    {
+        unique_hfile holder(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        SetupThread worker;
+        EXPECT_FALSE(worker.m_bLogOpen);
+        worker.WriteLog(L"entry"); // goes nowhere
+    }
+    EXPECT_EQ(ReadBytes(target), "precious");
+
+    // A log that reads as a reparse point once opened (Wine never shows one): refused, and the name
+    // made a moment ago removed again.
+    DeleteFileW(directory.File(LogFileName).c_str());
+    platform.addedFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    {
+        SetupThread worker;
+        EXPECT_FALSE(worker.m_bLogOpen);
+    }
+    platform.addedFileAttributes = 0;
+    EXPECT_FALSE(FileExists(directory.File(LogFileName)));
+}
+
+TEST_F(ReportingTest, WorkingDirectoryCannotBeRenamedWhileTheRunHoldsIt) {
+    const std::wstring moved = directory.Path() + L"-moved";
+    {
+        SetupThread worker;
+        EXPECT_FALSE(MoveFileW(directory.Path().c_str(), moved.c_str()));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    }
+    platform.currentDirectory = directory.Path(); // the process's own directory may not be moved: leave it
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
+    EXPECT_TRUE(MoveFileW(directory.Path().c_str(), moved.c_str()));
+    EXPECT_TRUE(MoveFileW(moved.c_str(), directory.Path().c_str()));
+    SetCurrentDirectoryW(directory.Path().c_str());
+    platform.currentDirectory.clear();
+}

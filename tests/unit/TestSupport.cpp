@@ -114,6 +114,16 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return fakeWait ? waitResult : Platform::WaitForProcess(process, milliseconds);
 }
 
+BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                                const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
+    starts.emplace_back(flags, directory != nullptr ? directory : L"(none)");
+    if (refuseExtendedStart != 0 && (flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
+        SetLastError(refuseExtendedStart);
+        return FALSE;
+    }
+    return Platform::StartProcess(application, commandLine, flags, directory, startup, started);
+}
+
 HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
     if (++m_mappings == failMappingOfCall) {
         SetLastError(mappingError);

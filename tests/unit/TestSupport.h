@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Heap blocks alive in the test process (operator new minus operator delete).
@@ -41,6 +42,9 @@ class FakePlatform : public Platform {
     bool interactive = true;       // whether a user sees the session
     BOOL rebootResult = TRUE;      // what both ways of restarting answer
     DWORD addedFileAttributes = 0; // reported on top of what an open file really has
+    DWORD refuseExtendedStart = 0; // when set, a start with an attribute list fails with this error
+    // Each process start: its creation flags and current directory.
+    std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
@@ -56,6 +60,8 @@ class FakePlatform : public Platform {
     BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status) override;
     HRESULT CreateLocator(IWbemLocator** locator) override;
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
+    BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags, const wchar_t* directory,
+                      STARTUPINFOW* startup, PROCESS_INFORMATION* started) override;
     HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
     void* MapWritableView(HANDLE mapping) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
