@@ -108,6 +108,7 @@ TEST_F(AttackTest, LogNamedByAHardLinkToAHeldFileLeavesThatFileUntouched) {
     const std::wstring other = NewScratchFolder(L"tarnwick-other");
     const std::wstring target = other + L"\\precious.txt";
     ASSERT_TRUE(WriteBytes(target, "precious"));
+    DeleteFileW(File(LogName).c_str());
     ASSERT_TRUE(CreateHardLinkW(File(LogName).c_str(), target.c_str(), nullptr));
     {
         HeldElsewhere held(target);
@@ -124,6 +125,7 @@ TEST_F(AttackTest, PackageFileNamedByAHardLinkToAHeldFileEndsWith6AndLeavesThatF
     const std::wstring other = NewScratchFolder(L"tarnwick-other");
     const std::wstring target = other + L"\\precious.txt";
     ASSERT_TRUE(WriteBytes(target, "precious"));
+    DeleteFileW(File(L"Setup.ini").c_str());
     ASSERT_TRUE(CreateHardLinkW(File(L"Setup.ini").c_str(), target.c_str(), nullptr));
     {
         HeldElsewhere held(target);

@@ -88,15 +88,17 @@ TEST_F(ReportingTest, LogNameThatIsNoFileOfOurOwnLeavesTheRunWithoutALog) {
 }
 
 TEST_F(ReportingTest, WorkingDirectoryCannotBeRenamedWhileTheRunHoldsIt) {
+    // The process's own current directory cannot be renamed either: the run sees its folder through the
+    // seam while the process stands elsewhere, so that only the run's hold is tried.
+    platform.currentDirectory = directory.Path();
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
     const std::wstring moved = directory.Path() + L"-moved";
     {
         SetupThread worker;
         EXPECT_FALSE(MoveFileW(directory.Path().c_str(), moved.c_str()));
         EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
     }
-    platform.currentDirectory = directory.Path(); // the process's own directory may not be moved: leave it
-    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
-    EXPECT_TRUE(MoveFileW(directory.Path().c_str(), moved.c_str()));
+    EXPECT_TRUE(MoveFileW(directory.Path().c_str(), moved.c_str())); // released with the run
     EXPECT_TRUE(MoveFileW(moved.c_str(), directory.Path().c_str()));
     SetCurrentDirectoryW(directory.Path().c_str());
     platform.currentDirectory.clear();
