@@ -20,6 +20,7 @@ const PayloadFile PayloadCatalogue[PayloadFileCount] = {
 
 namespace {
 constexpr int32_t ExtractFailed = ERROR_INVALID_HANDLE; // 6
+constexpr DWORD WritePiece = 8u << 20;
 
 [[noreturn]] void Fail(const wchar_t* message) {
     throw SetupException(message, ExtractFailed, 1);
@@ -88,50 +89,6 @@ unique_hfile HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes)
     return file;
 }
 
-// A copy into a view of a file can fault: the disk fills up as its pages are written, or the
-// device goes away. Copies run on a thread of their own, and a fault ends that thread instead of
-// the program: the top-level exception filter (all that Windows 2000 offers without __try) ends
-// it with the exception's code. The thread is made at the first copy and kept (a thread for each
-// file costs more than the copy on some systems); after a fault the next copy makes another.
-struct ViewCopier {
-    unique_handle request, done; // auto-reset events
-    unique_handle thread;
-    DWORD threadId = 0;
-    void* to = nullptr;
-    const void* from = nullptr;
-    size_t size = 0;
-    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
-};
-ViewCopier g_copier; // extraction runs on one thread at a time
-
-LONG WINAPI EndFaultedViewCopy(EXCEPTION_POINTERS* exception) {
-    const DWORD code = exception->ExceptionRecord->ExceptionCode;
-    if (GetCurrentThreadId() == g_copier.threadId &&
-        (code == EXCEPTION_IN_PAGE_ERROR || code == EXCEPTION_ACCESS_VIOLATION))
-        ExitThread(code);
-    return g_copier.previousFilter != nullptr ? g_copier.previousFilter(exception)
-                                              : EXCEPTION_CONTINUE_SEARCH;
-}
-
-DWORD WINAPI ServeViewCopies(void*) {
-    for (;;) {
-        WaitForSingleObject(g_copier.request.get(), INFINITE);
-        std::memcpy(g_copier.to, g_copier.from, g_copier.size);
-        SetEvent(g_copier.done.get());
-    }
-}
-
-// The copying thread, made if there is none; false when none can be made.
-bool StartViewCopier() {
-    if (!g_copier.request)
-        g_copier.request.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!g_copier.done)
-        g_copier.done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!g_copier.thread && g_copier.request && g_copier.done)
-        g_copier.thread.reset(CreateThread(nullptr, 0, ServeViewCopies, nullptr, 0, &g_copier.threadId));
-    return static_cast<bool>(g_copier.thread);
-}
-
 // A file being written, made new under its name (whatever held the name is removed first) with the
 // package files' rights: closed, and removed unless kept, when it goes out of scope, so that a write
 // that fails leaves no partial file behind. Files written before it stay, as after any other failed
@@ -139,7 +96,7 @@ bool StartViewCopier() {
 class NewFile {
   public:
     explicit NewFile(const std::wstring& path) : m_path(path) {
-        SecurityAttributes rights(PackageFileSddl);
+        static SecurityAttributes rights(PackageFileSddl); // made once: it is the same for every file
         m_file = ReplaceWithNewFile(path, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, rights.Get(),
                                     m_error);
     }
@@ -167,29 +124,22 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
         file.Keep(); // it was never made
         FailOwnFile(path, file.error());
     }
-    if (bytes.size == 0) { // an empty resource is an empty file; there is nothing to map
-        file.Keep();
-        return;
+    // Straight from where the loaded module holds them into the file: one copy, no buffer of ours, and
+    // a failure (a full disk, a failing device, the program's own pages unreadable) comes back as an
+    // error. Pieces of at most 8 MiB, which every Windows writes to every device in one call.
+    const BYTE* next = static_cast<const BYTE*>(bytes.data);
+    for (DWORD left = bytes.size; left > 0;) {
+        const DWORD piece = std::min<DWORD>(left, WritePiece);
+        DWORD written = 0;
+        if (!CurrentPlatform().WriteToFile(file.get(), next, piece, &written) || written != piece) {
+            const DWORD error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+            if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+                FailWriting(path, L"the disk has no room for it", error);
+            FailWriting(path, L"writing it failed: the device failed or the program could not be read", error);
+        }
+        next += piece;
+        left -= piece;
     }
-    Platform& platform = CurrentPlatform();
-    // The mapping gives the file its full size first, so that a disk without the room fails here.
-    // It is closed before the file.
-    const unique_handle mapping(platform.CreateWritableMapping(file.get(), bytes.size));
-    if (!mapping) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_DISK_FULL)
-            FailWriting(path, L"the disk has no room for it", error);
-        Fail(L"Extract file failed, file mapping handle is invalid");
-    }
-    DWORD fault = 0;
-    {
-        const unique_mapview view(platform.MapWritableView(mapping.get()));
-        if (!view)
-            Fail(L"Extract file failed, file view is invalid");
-        fault = CopyIntoView(view.get(), bytes.data, bytes.size);
-    }
-    if (fault != 0)
-        FailWriting(path, L"writing it failed: the disk is full or the device failed", fault);
     file.Keep();
 }
 
@@ -231,33 +181,17 @@ void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
 }
 } // namespace
 
-DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
-    if (!StartViewCopier()) { // no thread to spare: copy here, unguarded
-        std::memcpy(view, bytes, size);
-        return 0;
-    }
-    g_copier.to = view;
-    g_copier.from = bytes;
-    g_copier.size = size;
-    g_copier.previousFilter = SetUnhandledExceptionFilter(EndFaultedViewCopy);
-    SetEvent(g_copier.request.get());
-    const HANDLE ends[] = {g_copier.done.get(), g_copier.thread.get()};
-    DWORD result = 0;
-    if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) { // the thread ended: a fault
-        if (!GetExitCodeThread(g_copier.thread.get(), &result) || result == 0)
-            result = EXCEPTION_IN_PAGE_ERROR;
-        g_copier.thread.reset();
-        g_copier.threadId = 0;
-    }
-    SetUnhandledExceptionFilter(g_copier.previousFilter);
-    g_copier.previousFilter = nullptr;
-    return result;
+unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+    WriteResourceFile(module, id, path);
+    return HoldResourceFile(module, id, path);
 }
 
-unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
-    const ResourceBytes bytes = LoadPayload(module, id);
-    WriteFileFromBytes(path, bytes);
-    return HoldUnchanged(path, bytes);
+void WriteResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+    WriteFileFromBytes(path, LoadPayload(module, id));
+}
+
+unique_hfile HoldResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+    return HoldUnchanged(path, LoadPayload(module, id));
 }
 
 void ExtractInstallationFiles(SetupContext& context) {

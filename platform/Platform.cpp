@@ -52,12 +52,8 @@ BOOL Platform::StartProcess(const wchar_t* application, wchar_t* commandLine, DW
                             started);
 }
 
-HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
-    return ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, size, nullptr);
-}
-
-void* Platform::MapWritableView(HANDLE mapping) {
-    return ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+BOOL Platform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    return ::WriteFile(file, bytes, size, written, nullptr);
 }
 
 HANDLE Platform::CreateReadOnlyMapping(HANDLE file) {

@@ -124,20 +124,12 @@ BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine
     return Platform::StartProcess(application, commandLine, flags, directory, startup, started);
 }
 
-HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
-    if (++m_mappings == failMappingOfCall) {
-        SetLastError(mappingError);
-        return nullptr;
+BOOL FakePlatform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    if (++m_writes == failWriteOfCall) {
+        SetLastError(writeError);
+        return FALSE;
     }
-    return Platform::CreateWritableMapping(file, size);
-}
-
-void* FakePlatform::MapWritableView(HANDLE mapping) {
-    if (++m_views == failViewOfCall) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
-    return Platform::MapWritableView(mapping);
+    return Platform::WriteToFile(file, bytes, size, written);
 }
 
 BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {

@@ -35,8 +35,8 @@ class FakePlatform : public Platform {
     std::wstring currentDirectory; // when set, reported in place of the real one
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
-    int failMappingOfCall = 0, failViewOfCall = 0; // 1-based: which call fails; 0: none
-    DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
+    int failWriteOfCall = 0;                 // 1-based: which WriteToFile fails; 0: none
+    DWORD writeError = ERROR_CRC;            // the failed write's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
     bool interactive = true;       // whether a user sees the session
@@ -62,8 +62,7 @@ class FakePlatform : public Platform {
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
     BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags, const wchar_t* directory,
                       STARTUPINFOW* startup, PROCESS_INFORMATION* started) override;
-    HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
-    void* MapWritableView(HANDLE mapping) override;
+    BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
@@ -75,7 +74,7 @@ class FakePlatform : public Platform {
   private:
     void Record(std::wstring event);
     Platform* m_replaced;
-    int m_mappings = 0, m_views = 0;
+    int m_writes = 0;
     std::mutex m_lock;
     std::vector<std::wstring> m_events;
 };
