@@ -1,9 +1,10 @@
 // Extraction of the six package files with the program's ExtractResourceFile (writing each, checking it
 // and holding it, all six held until the last is done), from this program's own resources, against plain
 // copies of the same bytes in the same run: WriteFile of the resource bytes and CopyFileW of the extracted
-// files. The extraction's two halves (the write; the check and the hold) are timed apart as well. Memory: each method runs once in a fresh child process, which
-// reports how far its peak working set and its pagefile (private) usage rose, per byte written. A third
-// method, which copies the bytes through a heap buffer first, shows that the measure sees a buffer.
+// files. The extraction's two halves (the write; the check and the hold) are timed apart as well. Memory:
+// each method runs once in a fresh child process, which reports how far its peak working set and its pagefile
+// (private) usage rose, per byte written. A third method, which copies the bytes through a heap buffer first,
+// shows that the measure sees a buffer.
 //
 // Usage: bench_extraction [rounds] [scratch folder]
 //        bench_extraction --memory extract|write|buffer FOLDER RESULT-FILE   (the child's mode)
@@ -304,7 +305,8 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("  %-44s %8.2f\n", "extraction / WriteFile of the same bytes",
                 Median(extractTimes) / Median(writeTimes));
     std::printf("  %-44s %8.2f\n", "its write / CopyFileW", Median(writeHalfTimes) / Median(copyTimes));
-    std::printf("  %-44s %8.2f\n", "its check and hold / CopyFileW", Median(holdHalfTimes) / Median(copyTimes));
+    std::printf("  %-44s %8.2f\n", "its check and hold / CopyFileW",
+                Median(holdHalfTimes) / Median(copyTimes));
     std::printf("  %-44s %8.1f %8.1f %8.1f %8.1f\n", "medians in ms: extraction, write, check+hold, copy",
                 Median(extractTimes) * 1000, Median(writeHalfTimes) * 1000, Median(holdHalfTimes) * 1000,
                 Median(copyTimes) * 1000);

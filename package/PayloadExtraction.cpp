@@ -54,7 +54,8 @@ std::wstring FileName(const std::wstring& path) {
 [[noreturn]] void FailWriting(const std::wstring& path, const std::wstring& what, DWORD code) {
     wchar_t number[32];
     swprintf(number, 32, L", code %u)", static_cast<unsigned>(code));
-    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written (" + what + number,
+    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written (" + what +
+                             number,
                          ExtractFailed, 1);
 }
 
@@ -97,8 +98,8 @@ class NewFile {
   public:
     explicit NewFile(const std::wstring& path) : m_path(path) {
         static SecurityAttributes rights(PackageFileSddl); // made once: it is the same for every file
-        m_file = ReplaceWithNewFile(path, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL, rights.Get(),
-                                    m_error);
+        m_file = ReplaceWithNewFile(path, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL,
+                                    rights.Get(), m_error);
     }
     ~NewFile() {
         m_file.reset();
@@ -135,7 +136,8 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
             const DWORD error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
             if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
                 FailWriting(path, L"the disk has no room for it", error);
-            FailWriting(path, L"writing it failed: the device failed or the program could not be read", error);
+            FailWriting(path, L"writing it failed: the device failed or the program could not be read",
+                        error);
         }
         next += piece;
         left -= piece;
@@ -207,7 +209,8 @@ void ExtractInstallationFiles(SetupContext& context) {
     HMODULE module = GetModuleHandleW(nullptr);
     CheckFreeSpace(directory, module);
     for (const PayloadFile& file : PayloadCatalogue)
-        context.HoldPackageFile(ExtractResourceFile(module, file.resourceId, CombinePath(directory, file.name)));
+        context.HoldPackageFile(
+            ExtractResourceFile(module, file.resourceId, CombinePath(directory, file.name)));
 }
 
 void DeleteExistingFiles(SetupContext& context) {

@@ -25,8 +25,8 @@ void ExtractInstallationFiles(SetupContext& context);
 // silently.
 void DeleteExistingFiles(SetupContext& context);
 // Writes resource (type 10) id of module to path as a new file of our own, in one copy from where the
-// module holds it, and returns it held: open for reading, shared for reading only, its bytes checked to be the
-// resource's. Raises SetupException (code 6).
+// module holds it, and returns it held: open for reading, shared for reading only, its bytes checked to be
+// the resource's. Raises SetupException (code 6).
 unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path);
 // Its two halves, apart for the benchmark's account of where the time goes.
 void WriteResourceFile(HMODULE module, WORD id, const std::wstring& path);

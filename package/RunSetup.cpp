@@ -16,7 +16,7 @@ namespace {
 // later), so that a DLL planted beside the installer does not load into it. Named here because the
 // headers show them only to programs built for Vista and later.
 constexpr DWORD_PTR MitigationPolicyAttribute = 0x00020007; // PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY
-constexpr DWORD64 PreferSystem32Always = 1ULL << 60; // ..._IMAGE_LOAD_PREFER_SYSTEM32_ALWAYS_ON
+constexpr DWORD64 PreferSystem32Always = 1ULL << 60;        // ..._IMAGE_LOAD_PREFER_SYSTEM32_ALWAYS_ON
 
 struct StartupInfoEx { // STARTUPINFOEXW
     STARTUPINFOW StartupInfo;
@@ -33,8 +33,7 @@ class PreferSystem32Attributes {
         HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
         const auto initialize =
             reinterpret_cast<InitializeFn>(GetProcAddress(kernel32, "InitializeProcThreadAttributeList"));
-        const auto update =
-            reinterpret_cast<UpdateFn>(GetProcAddress(kernel32, "UpdateProcThreadAttribute"));
+        const auto update = reinterpret_cast<UpdateFn>(GetProcAddress(kernel32, "UpdateProcThreadAttribute"));
         m_delete = reinterpret_cast<DeleteFn>(GetProcAddress(kernel32, "DeleteProcThreadAttributeList"));
         if (initialize == nullptr || update == nullptr || m_delete == nullptr)
             return;
@@ -91,7 +90,8 @@ BOOL StartPreferringSystem32(const std::wstring& program, const std::wstring& co
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     buffer = commandLine;
-    return platform.StartProcess(program.c_str(), &buffer[0], CREATE_DEFAULT_ERROR_MODE, folder, &startup, started);
+    return platform.StartProcess(program.c_str(), &buffer[0], CREATE_DEFAULT_ERROR_MODE, folder, &startup,
+                                 started);
 }
 } // namespace
 

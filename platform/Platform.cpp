@@ -48,8 +48,8 @@ DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
 
 BOOL Platform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
                             const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
-    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory, startup,
-                            started);
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+                            startup, started);
 }
 
 BOOL Platform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {

@@ -31,8 +31,8 @@ void SetupContext::OpenLog() {
     // Only a new file of our own: a name that another file still holds, or a link, leaves the run
     // without its log rather than writing into someone else's file.
     DWORD error = 0;
-    m_logFile = ReplaceWithNewFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr, error);
+    m_logFile = ReplaceWithNewFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr, error);
     if (!m_logFile)
         return;
     static const BYTE byteOrderMark[] = {0xFF, 0xFE};

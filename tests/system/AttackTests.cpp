@@ -12,8 +12,8 @@ DWORD Attack(const wchar_t* action, const std::wstring& path) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(Env(L"TARNWICK_ATTACKER").c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process))
+    if (!CreateProcessW(Env(L"TARNWICK_ATTACKER").c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process))
         return 0xFFFFFFFF;
     WaitForSingleObject(process.hProcess, 30000);
     DWORD code = 0xFFFFFFFF;

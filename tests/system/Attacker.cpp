@@ -22,13 +22,15 @@ int wmain(int argc, wchar_t** argv) {
         return ERROR_BAD_ARGUMENTS;
     const std::wstring action = argv[1], path = argv[2];
     if (action == L"write" || action == L"hold") {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | (action == L"write" ? FILE_SHARE_DELETE : 0),
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | (action == L"write" ? FILE_SHARE_DELETE : 0),
+                        nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return static_cast<int>(Failed());
         if (action == L"hold") {
-            CloseHandle(CreateFileW((path + L".held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            CloseHandle(
+                CreateFileW((path + L".held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
             Sleep(INFINITE);
         }
         DWORD written = 0;

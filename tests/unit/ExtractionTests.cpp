@@ -86,9 +86,10 @@ TEST_F(ExtractionTest, PackageFileThatIsALinkOnceOpenedIsRefusedWithCode6) {
     // Wine never shows a file link as a reparse point: the seam reports one for every file opened.
     SetupThread worker;
     platform.addedFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
-    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
-              L"6 1 Extract file failed, Setup.exe could not be written (it is a link or a folder, not a file "
-              L"of its own, code 1920)");
+    EXPECT_EQ(
+        RunStep(worker, ExtractInstallationFiles).failure,
+        L"6 1 Extract file failed, Setup.exe could not be written (it is a link or a folder, not a file "
+        L"of its own, code 1920)");
     platform.addedFileAttributes = 0;
     EXPECT_FALSE(FileExists(directory.File(L"Setup.exe")));
 }
@@ -100,12 +101,14 @@ TEST_F(ExtractionTest, HardLinkNamedLikeAPackageFileIsNeverWrittenThrough) {
     {
         // Held sharing read and write, but not deletion: the link's name cannot be removed.
         unique_hfile holder(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
         ASSERT_TRUE(holder);
         SetupThread worker;
-        EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
-                  L"6 1 Extract file failed, LoadVF.bin could not be written (another file holds its name and "
-                  L"cannot be removed, code 80)");
+        EXPECT_EQ(
+            RunStep(worker, ExtractInstallationFiles).failure,
+            L"6 1 Extract file failed, LoadVF.bin could not be written (another file holds its name and "
+            L"cannot be removed, code 80)");
     }
     EXPECT_EQ(ReadBytes(target), "precious");
     // Not held, the link is removed and the file written anew: the other file stays as it was.
@@ -176,9 +179,10 @@ TEST_F(ExtractionTest, LeftoverThatCannotBeReplacedStopsExtractionWithCode6) {
 TEST_F(ExtractionTest, WriteThatFailsStopsExtractionWithCode6NamingTheFile) {
     platform.failWriteOfCall = 2; // Setup.ini
     SetupThread worker;
-    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure,
-              L"6 1 Extract file failed, Setup.ini could not be written (writing it failed: the device failed "
-              L"or the program could not be read, code 23)");
+    EXPECT_EQ(
+        RunStep(worker, ExtractInstallationFiles).failure,
+        L"6 1 Extract file failed, Setup.ini could not be written (writing it failed: the device failed "
+        L"or the program could not be read, code 23)");
     worker.ReleasePackageFiles();
     EXPECT_EQ(ReadBytes(directory.File(L"Setup.exe")), Resource(102));
     EXPECT_FALSE(FileExists(directory.File(L"Setup.ini"))); // created, then removed: never half written

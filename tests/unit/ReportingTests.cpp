@@ -67,7 +67,8 @@ TEST_F(ReportingTest, LogNameThatIsNoFileOfOurOwnLeavesTheRunWithoutALog) {
     ASSERT_TRUE(CreateHardLinkW(directory.File(LogFileName).c_str(), target.c_str(), nullptr));
     {
         unique_hfile holder(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                        nullptr));
         ASSERT_TRUE(holder);
         SetupThread worker;
         EXPECT_FALSE(worker.m_bLogOpen);

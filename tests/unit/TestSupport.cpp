@@ -115,7 +115,8 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
 }
 
 BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
-                                const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
+                                const wchar_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* started) {
     starts.emplace_back(flags, directory != nullptr ? directory : L"(none)");
     if (refuseExtendedStart != 0 && (flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
         SetLastError(refuseExtendedStart);

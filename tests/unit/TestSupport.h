@@ -35,8 +35,8 @@ class FakePlatform : public Platform {
     std::wstring currentDirectory; // when set, reported in place of the real one
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
-    int failWriteOfCall = 0;                 // 1-based: which WriteToFile fails; 0: none
-    DWORD writeError = ERROR_CRC;            // the failed write's last error
+    int failWriteOfCall = 0;      // 1-based: which WriteToFile fails; 0: none
+    DWORD writeError = ERROR_CRC; // the failed write's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
     bool interactive = true;       // whether a user sees the session
