@@ -94,30 +94,6 @@ TEST_F(ExtractionTest, PackageFileThatIsALinkOnceOpenedIsRefusedWithCode6) {
     EXPECT_FALSE(FileExists(directory.File(L"Setup.exe")));
 }
 
-TEST_F(ExtractionTest, HardLinkNamedLikeAPackageFileIsNeverWrittenThrough) {
-    const std::wstring target = directory.File(L"precious.txt");
-    WriteBytes(target, "precious");
-    ASSERT_TRUE(CreateHardLinkW(directory.File(L"LoadVF.bin").c_str(), target.c_str(), nullptr));
-    {
-        // Held sharing read and write, but not deletion: the link's name cannot be removed.
-        unique_hfile holder(CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                        nullptr));
-        ASSERT_TRUE(holder);
-        SetupThread worker;
-        EXPECT_EQ(
-            RunStep(worker, ExtractInstallationFiles).failure,
-            L"6 1 Extract file failed, LoadVF.bin could not be written (another file holds its name and "
-            L"cannot be removed, code 80)");
-    }
-    EXPECT_EQ(ReadBytes(target), "precious");
-    // Not held, the link is removed and the file written anew: the other file stays as it was.
-    SetupThread worker;
-    EXPECT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"");
-    EXPECT_EQ(ReadBytes(target), "precious");
-    EXPECT_EQ(ReadBytes(directory.File(L"LoadVF.bin")), Resource(105));
-}
-
 TEST_F(ExtractionTest, CleansLeftoversAndCutsLongerFilesToSize) {
     WriteBytes(directory.File(L"VelomarHDv.ima"), std::string(33 * 1024 * 1024, '\x5a'));
     WriteBytes(directory.File(L"LoadVF.bin"), "old");

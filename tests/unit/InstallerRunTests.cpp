@@ -131,20 +131,3 @@ TEST_F(InstallerRunTest, WindowsThatRefusesTheDllRequestStartsTheInstallerWithou
               L"5 1 An Windows error occurred running the hard drive upgrade utility. Error = 5");
     EXPECT_EQ(platform.starts.size(), 1u);
 }
-
-TEST_F(InstallerRunTest, InstallerRunsWhileItsPackageIsHeld) {
-    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"exit:0");
-    SetupThread worker;
-    ASSERT_EQ(RunStep(worker, ExtractInstallationFiles).failure, L"");
-    bool heldThroughout = true;
-    platform.onPause = [&](DWORD) { // the pause after the installer, still holding every file
-        for (const wchar_t* name : PackageFiles)
-            heldThroughout = heldThroughout && !DeleteFileW(directory.File(name).c_str());
-    };
-    EXPECT_EQ(RunStep(worker, RunSetup).failure, L"");
-    platform.onPause = nullptr;
-    EXPECT_TRUE(heldThroughout);
-    worker.ReleasePackageFiles();
-    for (const wchar_t* name : PackageFiles)
-        EXPECT_TRUE(DeleteFileW(directory.File(name).c_str())) << name;
-}
