@@ -46,12 +46,14 @@ DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return ::WaitForSingleObject(process, milliseconds);
 }
 
-HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
-    return ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, size, nullptr);
+BOOL Platform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                            const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+                            startup, started);
 }
 
-void* Platform::MapWritableView(HANDLE mapping) {
-    return ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+BOOL Platform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    return ::WriteFile(file, bytes, size, written, nullptr);
 }
 
 HANDLE Platform::CreateReadOnlyMapping(HANDLE file) {

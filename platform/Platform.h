@@ -16,6 +16,9 @@ class Platform {
     // Time.
     virtual void Pause(DWORD milliseconds);
     virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+    // CreateProcessW without security attributes, inherited handles or an environment of its own.
+    virtual BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                              const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started);
 
     // The machine and the process.
     virtual DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer);
@@ -24,10 +27,8 @@ class Platform {
     virtual BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status);
     virtual HRESULT CreateLocator(IWbemLocator** locator);
 
-    // Files through mappings: a read-write mapping of size bytes of file and a writable view of all
-    // of it; a read-only mapping of the whole file and a view of it.
-    virtual HANDLE CreateWritableMapping(HANDLE file, DWORD size);
-    virtual void* MapWritableView(HANDLE mapping);
+    // Files: WriteFile at the file's position; a read-only mapping of the whole file and a view of it.
+    virtual BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written);
     virtual HANDLE CreateReadOnlyMapping(HANDLE file);
     virtual const void* MapReadOnlyView(HANDLE mapping);
     // What an open file is: its attributes (a reparse point?) and how many names it has.

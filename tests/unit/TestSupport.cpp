@@ -114,20 +114,23 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return fakeWait ? waitResult : Platform::WaitForProcess(process, milliseconds);
 }
 
-HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
-    if (++m_mappings == failMappingOfCall) {
-        SetLastError(mappingError);
-        return nullptr;
+BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                                const wchar_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* started) {
+    starts.emplace_back(flags, directory != nullptr ? directory : L"(none)");
+    if (refuseExtendedStart != 0 && (flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
+        SetLastError(refuseExtendedStart);
+        return FALSE;
     }
-    return Platform::CreateWritableMapping(file, size);
+    return Platform::StartProcess(application, commandLine, flags, directory, startup, started);
 }
 
-void* FakePlatform::MapWritableView(HANDLE mapping) {
-    if (++m_views == failViewOfCall) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+BOOL FakePlatform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    if (++m_writes == failWriteOfCall) {
+        SetLastError(writeError);
+        return FALSE;
     }
-    return Platform::MapWritableView(mapping);
+    return Platform::WriteToFile(file, bytes, size, written);
 }
 
 BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Heap blocks alive in the test process (operator new minus operator delete).
@@ -34,13 +35,16 @@ class FakePlatform : public Platform {
     std::wstring currentDirectory; // when set, reported in place of the real one
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
-    int failMappingOfCall = 0, failViewOfCall = 0; // 1-based: which call fails; 0: none
-    DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
+    int failWriteOfCall = 0;      // 1-based: which WriteToFile fails; 0: none
+    DWORD writeError = ERROR_CRC; // the failed write's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
     bool interactive = true;       // whether a user sees the session
     BOOL rebootResult = TRUE;      // what both ways of restarting answer
     DWORD addedFileAttributes = 0; // reported on top of what an open file really has
+    DWORD refuseExtendedStart = 0; // when set, a start with an attribute list fails with this error
+    // Each process start: its creation flags and current directory.
+    std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
@@ -56,8 +60,9 @@ class FakePlatform : public Platform {
     BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status) override;
     HRESULT CreateLocator(IWbemLocator** locator) override;
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
-    HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
-    void* MapWritableView(HANDLE mapping) override;
+    BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags, const wchar_t* directory,
+                      STARTUPINFOW* startup, PROCESS_INFORMATION* started) override;
+    BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
@@ -69,7 +74,7 @@ class FakePlatform : public Platform {
   private:
     void Record(std::wstring event);
     Platform* m_replaced;
-    int m_mappings = 0, m_views = 0;
+    int m_writes = 0;
     std::mutex m_lock;
     std::vector<std::wstring> m_events;
 };
