@@ -105,6 +105,18 @@ int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT t
     return ::MessageBoxW(nullptr, text, caption, type);
 }
 
+bool Platform::SearchSystemFolderOnly() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+    return setDefaultDllDirectories != nullptr &&
+           setDefaultDllDirectories(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+}
+
+HMODULE Platform::LoadDllByPath(const std::wstring& path) {
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 std::wstring ApplicationName() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);

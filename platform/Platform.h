@@ -43,6 +43,12 @@ class Platform {
     virtual BOOL InitiateRestart(DWORD reason);
 
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
+
+    // DLL search. True when Windows searches the system folder only from now on
+    // (SetDefaultDllDirectories, looked up at run time); false where it cannot.
+    virtual bool SearchSystemFolderOnly();
+    // Loads a DLL by full path, its own imports searched from its folder first; kept loaded.
+    virtual HMODULE LoadDllByPath(const std::wstring& path);
 };
 
 // The platform in use: the Win32 one unless a test installed another.
