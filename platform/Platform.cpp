@@ -62,6 +62,10 @@ const void* Platform::MapReadOnlyView(HANDLE mapping) {
     return ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
 }
 
+BOOL Platform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+    return ::GetFileInformationByHandle(file, information);
+}
+
 BOOL Platform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
     return ::OpenProcessToken(::GetCurrentProcess(), access, token);
 }

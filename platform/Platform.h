@@ -30,6 +30,8 @@ class Platform {
     virtual void* MapWritableView(HANDLE mapping);
     virtual HANDLE CreateReadOnlyMapping(HANDLE file);
     virtual const void* MapReadOnlyView(HANDLE mapping);
+    // What an open file is: its attributes (a reparse point?) and how many names it has.
+    virtual BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
     // Restarting Windows. AdjustPrivileges returns GetLastError as it stands right after
     // AdjustTokenPrivileges.

@@ -130,6 +130,13 @@ void* FakePlatform::MapWritableView(HANDLE mapping) {
     return Platform::MapWritableView(mapping);
 }
 
+BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
+    const BOOL read = Platform::ReadFileInformation(file, information);
+    if (read)
+        information->dwFileAttributes |= addedFileAttributes;
+    return read;
+}
+
 BOOL FakePlatform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
     Record(L"OpenToken " + std::to_wstring(access));
     if (!openTokenResult)

@@ -38,8 +38,9 @@ class FakePlatform : public Platform {
     DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
-    bool interactive = true;  // whether a user sees the session
-    BOOL rebootResult = TRUE; // what both ways of restarting answer
+    bool interactive = true;       // whether a user sees the session
+    BOOL rebootResult = TRUE;      // what both ways of restarting answer
+    DWORD addedFileAttributes = 0; // reported on top of what an open file really has
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
@@ -57,6 +58,7 @@ class FakePlatform : public Platform {
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
     HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
     void* MapWritableView(HANDLE mapping) override;
+    BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
