@@ -5,9 +5,9 @@
 #include <string>
 
 const wchar_t* const PreloadedDlls[] = {
-    L"uxtheme.dll",  L"dwmapi.dll",  L"cryptbase.dll", L"sspicli.dll",  L"userenv.dll",
-    L"profapi.dll",  L"version.dll", L"clbcatq.dll",   L"propsys.dll",  L"oleacc.dll",
-    L"apphelp.dll",  L"setupapi.dll", L"comctl32.dll", L"imm32.dll",    L"wbemcomn.dll",
+    L"uxtheme.dll", L"dwmapi.dll",   L"cryptbase.dll", L"sspicli.dll", L"userenv.dll",
+    L"profapi.dll", L"version.dll",  L"clbcatq.dll",   L"propsys.dll", L"oleacc.dll",
+    L"apphelp.dll", L"setupapi.dll", L"comctl32.dll",  L"imm32.dll",   L"wbemcomn.dll",
 };
 const size_t PreloadedDllCount = sizeof PreloadedDlls / sizeof PreloadedDlls[0];
 

@@ -2,6 +2,8 @@
 
 #include "platform/Owned.h"
 
+#include <aclapi.h>
+
 namespace {
 Platform g_win32;
 Platform* g_current = &g_win32;
@@ -107,6 +109,11 @@ BOOL Platform::InitiateRestart(DWORD reason) {
 
 int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
     return ::MessageBoxW(nullptr, text, caption, type);
+}
+
+DWORD Platform::ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, nullptr, nullptr, descriptor);
 }
 
 bool Platform::SearchSystemFolderOnly() {

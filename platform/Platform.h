@@ -32,6 +32,9 @@ class Platform {
     virtual const void* MapReadOnlyView(HANDLE mapping);
     // What an open file is: its attributes (a reparse point?) and how many names it has.
     virtual BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+    // The owner and DACL of an open file or folder (opened with READ_CONTROL), in a descriptor for
+    // LocalFree; returns 0 or the Windows error.
+    virtual DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 
     // Restarting Windows. AdjustPrivileges returns GetLastError as it stands right after
     // AdjustTokenPrivileges.

@@ -38,9 +38,12 @@ class FakePlatform : public Platform {
     DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
-    bool interactive = true;       // whether a user sees the session
-    BOOL rebootResult = TRUE;      // what both ways of restarting answer
-    DWORD addedFileAttributes = 0; // reported on top of what an open file really has
+    bool interactive = true;        // whether a user sees the session
+    BOOL rebootResult = TRUE;       // what both ways of restarting answer
+    DWORD addedFileAttributes = 0;  // reported on top of what an open file really has
+    std::wstring securitySddl;      // when set, every file's and folder's owner and DACL
+    bool systemFolderSearch = true; // whether SetDefaultDllDirectories is there to restrict the search
+    bool fakeDllLoads = false;      // record "LoadDll <path>" without loading
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
@@ -59,6 +62,9 @@ class FakePlatform : public Platform {
     HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
     void* MapWritableView(HANDLE mapping) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
+    DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) override;
+    bool SearchSystemFolderOnly() override;
+    HMODULE LoadDllByPath(const std::wstring& path) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
