@@ -197,8 +197,8 @@ unique_hfile HoldResourceFile(HMODULE module, WORD id, const std::wstring& path)
 }
 
 void ExtractInstallationFiles(SetupContext& context) {
-    const std::wstring directory = PackageFolder();
     context.PostStatus(L"Extracting the installation...");
+    const std::wstring directory = PackageFolder(context);
     CheckPathLengths(directory);
     WIN32_FIND_DATAW found;
     if (unique_hfind(FindFirstFileW(directory.c_str(), &found))) {
@@ -216,7 +216,7 @@ void ExtractInstallationFiles(SetupContext& context) {
 void DeleteExistingFiles(SetupContext& context) {
     context.PostDetail(L"Deleting existing files");
     context.ReleasePackageFiles();
-    const std::wstring directory = PackageFolder();
+    const std::wstring directory = PackageFolder(context);
     for (const PayloadFile& file : PayloadCatalogue)
         DeleteFileW(CombinePath(directory, file.name).c_str());
 }

@@ -127,7 +127,7 @@ void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arg
 }
 
 void RunSetup(SetupContext& context) {
-    const std::wstring folder = PackageFolder();
+    const std::wstring folder = PackageFolder(context);
     const std::wstring path = CombinePath(folder, L"Setup.exe");
     context.PostStatus(L"Running the Velomar HD upgrade utility...");
 

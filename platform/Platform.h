@@ -33,6 +33,9 @@ class Platform {
     virtual const void* MapReadOnlyView(HANDLE mapping);
     // What an open file is: its attributes (a reparse point?) and how many names it has.
     virtual BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+    // The owner and DACL of an open file or folder (opened with READ_CONTROL), in a descriptor for
+    // LocalFree; returns 0 or the Windows error.
+    virtual DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 
     // Restarting Windows. AdjustPrivileges returns GetLastError as it stands right after
     // AdjustTokenPrivileges.
@@ -46,6 +49,12 @@ class Platform {
     virtual BOOL InitiateRestart(DWORD reason);
 
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
+
+    // DLL search. True when Windows searches the system folder only from now on
+    // (SetDefaultDllDirectories, looked up at run time); false where it cannot.
+    virtual bool SearchSystemFolderOnly();
+    // Loads a DLL by full path, its own imports searched from its folder first; kept loaded.
+    virtual HMODULE LoadDllByPath(const std::wstring& path);
 };
 
 // The platform in use: the Win32 one unless a test installed another.

@@ -2,6 +2,7 @@
 
 #include "core/LogText.h"
 #include "platform/OwnFile.h"
+#include "platform/PackageFolder.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
 #include "report/HistoryLog.h"

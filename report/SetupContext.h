@@ -8,8 +8,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct PackageFolderChoice;
 
 constexpr wchar_t LogFileName[] = L"VelomarHDDInstallerLog.txt";
 // The pause after each status and detail line of a visible run, so that it can be read.
@@ -42,6 +45,8 @@ class SetupContext {
     std::vector<unique_hfile> m_packageFiles;
     // The working directory, held for the whole run so that it cannot be renamed or replaced.
     unique_hfile m_workingDirectory;
+    // Where this run's package goes, chosen once; its folders are held until the run ends.
+    std::unique_ptr<PackageFolderChoice> m_packageFolder;
 
   private:
     void WriteLogEntry(std::wstring text, bool isError);

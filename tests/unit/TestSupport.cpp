@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -138,6 +140,25 @@ BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* 
     if (read)
         information->dwFileAttributes |= addedFileAttributes;
     return read;
+}
+
+DWORD FakePlatform::ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) {
+    if (securitySddl.empty())
+        return Platform::ReadSecurity(object, descriptor);
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(securitySddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
+bool FakePlatform::SearchSystemFolderOnly() {
+    Record(L"SearchSystemFolderOnly");
+    return systemFolderSearch;
+}
+
+HMODULE FakePlatform::LoadDllByPath(const std::wstring& path) {
+    Record(L"LoadDll " + path);
+    return fakeDllLoads ? nullptr : Platform::LoadDllByPath(path);
 }
 
 BOOL FakePlatform::OpenOwnProcessToken(DWORD access, HANDLE* token) {

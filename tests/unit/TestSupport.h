@@ -39,10 +39,13 @@ class FakePlatform : public Platform {
     DWORD writeError = ERROR_CRC; // the failed write's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
-    bool interactive = true;       // whether a user sees the session
-    BOOL rebootResult = TRUE;      // what both ways of restarting answer
-    DWORD addedFileAttributes = 0; // reported on top of what an open file really has
-    DWORD refuseExtendedStart = 0; // when set, a start with an attribute list fails with this error
+    bool interactive = true;        // whether a user sees the session
+    BOOL rebootResult = TRUE;       // what both ways of restarting answer
+    DWORD addedFileAttributes = 0;  // reported on top of what an open file really has
+    DWORD refuseExtendedStart = 0;  // when set, a start with an attribute list fails with this error
+    std::wstring securitySddl;      // when set, every file's and folder's owner and DACL
+    bool systemFolderSearch = true; // whether SetDefaultDllDirectories is there to restrict the search
+    bool fakeDllLoads = false;      // record "LoadDll <path>" without loading
     // Each process start: its creation flags and current directory.
     std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
@@ -64,6 +67,9 @@ class FakePlatform : public Platform {
                       STARTUPINFOW* startup, PROCESS_INFORMATION* started) override;
     BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
+    DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) override;
+    bool SearchSystemFolderOnly() override;
+    HMODULE LoadDllByPath(const std::wstring& path) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
