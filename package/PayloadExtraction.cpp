@@ -1,5 +1,6 @@
 #include "package/PayloadExtraction.h"
 
+#include "core/Outcomes.h"
 #include "platform/Owned.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
@@ -16,7 +17,7 @@ const PayloadFile PayloadCatalogue[PayloadFileCount] = {
 };
 
 namespace {
-constexpr int32_t ExtractFailed = ERROR_INVALID_HANDLE; // 6
+constexpr int32_t ExtractFailed = ExitCode(Outcome::PackageNotWritten);
 
 [[noreturn]] void Fail(const wchar_t* message) {
     throw SetupException(message, ExtractFailed, 1);

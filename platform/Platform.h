@@ -45,6 +45,18 @@ class Platform {
     virtual BOOL InitiateRestart(DWORD reason);
 
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
+
+    // The run lock's objects (platform/RunLock.h). A private namespace bounded by the
+    // Administrators group, made with attributes or opened where it exists: null with the last
+    // error where it cannot be, ERROR_CALL_NOT_IMPLEMENTED where Windows has none (before Vista) or
+    // only stubs (Wine).
+    virtual HANDLE CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix);
+    virtual HANDLE OpenAdministratorsNamespace(const wchar_t* prefix);
+    virtual void ClosePrivateNamespace(HANDLE space);
+    // CreateMutexW, not owned.
+    virtual HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name);
+    // Takes a mutex without waiting: WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
+    virtual DWORD TryTakeMutex(HANDLE mutex);
 };
 
 // The platform in use: the Win32 one unless a test installed another.
