@@ -1,31 +1,20 @@
 #include "platform/RunLock.h"
 
 #include "platform/Platform.h"
-
-#include <sddl.h>
+#include "platform/Security.h"
 
 namespace {
 constexpr wchar_t NamespacePrefix[] = L"Tarnwick";
 constexpr wchar_t NamespacedName[] = L"Tarnwick\\RunLock";
 constexpr wchar_t GlobalName[] = L"Global\\TarnwickRunLock";
 // Full control for SYSTEM and Administrators, nothing for anyone else, nothing inherited.
-constexpr wchar_t AdministratorsOnly[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
-
-struct SecurityDescriptor {
-    SecurityDescriptor() {
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(AdministratorsOnly, SDDL_REVISION_1, &descriptor,
-                                                             nullptr);
-    }
-    ~SecurityDescriptor() { LocalFree(descriptor); }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-};
+constexpr wchar_t AdministratorsOnlySddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 } // namespace
 
 RunLock::RunLock() {
     Platform& platform = CurrentPlatform();
-    SecurityDescriptor security;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.descriptor, FALSE}; // never inherited
-    m_namespace = platform.CreateAdministratorsNamespace(&attributes, NamespacePrefix);
+    SecurityAttributes security(AdministratorsOnlySddl); // and handles no child inherits
+    m_namespace = platform.CreateAdministratorsNamespace(security.Get(), NamespacePrefix);
     if (m_namespace == nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
         m_namespace = platform.OpenAdministratorsNamespace(NamespacePrefix);
         if (m_namespace == nullptr) {
@@ -34,7 +23,7 @@ RunLock::RunLock() {
         }
     }
     m_name = m_namespace != nullptr ? NamespacedName : GlobalName;
-    m_mutex.reset(platform.CreateNamedMutex(&attributes, m_name));
+    m_mutex.reset(platform.CreateNamedMutex(security.Get(), m_name));
     if (!m_mutex) {
         // ERROR_ACCESS_DENIED: it exists and is not ours to open; ERROR_INVALID_HANDLE: another kind
         // of object has taken the name. Either way this run cannot tell that it is alone.
