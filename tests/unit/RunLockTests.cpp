@@ -1,133 +1,62 @@
-// The run lock: its namespace and its Global\ name, the DACL it is made with, and how it reads a
-// lock that another run holds, that someone else has made, or that a dead run left.
+// The run lock: its namespace or Global\ name, the DACL it is made with, and how it reads a lock
+// that another run holds, that someone else has made, or that a dead run left. Wine's namespaces
+// are stubs and its mutexes keep no DACL: the fake platform stands in (the system tests take the
+// real Global\ mutex).
 #include "TestSupport.h"
 #include "platform/RunLock.h"
 
-namespace {
-const std::wstring AdministratorsOnly = L"D:P(A;;GA;;;SY)(A;;GA;;;BA) inherit 0";
-
-struct Holder {
-    HANDLE taken, release;
-    RunLock::State state;
-};
-
-// Takes the lock on a thread of its own and holds it until release is set.
-DWORD WINAPI HoldLock(void* parameter) {
-    auto* holder = static_cast<Holder*>(parameter);
-    RunLock lock;
-    holder->state = lock.Status();
-    SetEvent(holder->taken);
-    WaitForSingleObject(holder->release, 10000);
-    return 0;
-}
-
-struct Taken {
-    RunLock::State state;
-    DWORD error;
-    std::wstring name;
-    Lines events;
-};
-
-Taken Take(FakePlatform& platform) {
-    Taken taken;
-    {
-        RunLock lock;
-        taken = {lock.Status(), lock.Error(), lock.Name() != nullptr ? lock.Name() : L"", {}};
-    }
-    taken.events = platform.Events();
-    return taken;
-}
-} // namespace
-
-TEST(RunLock, WithoutANamespaceTakesTheGlobalNameForSystemAndAdministratorsAlone) {
-    FakePlatform platform; // Windows 2000 and XP have no private namespace; Wine's is a stub
-    const Taken taken = Take(platform);
-    EXPECT_EQ(taken.state, RunLock::State::Held);
-    EXPECT_EQ(taken.name, L"Global\\TarnwickRunLock");
-    EXPECT_EQ(taken.events,
-              (Lines{L"CreateNamespace Tarnwick " + AdministratorsOnly,
-                     L"CreateMutex Global\\TarnwickRunLock " + AdministratorsOnly, L"TakeMutex"}));
-}
-
-TEST(RunLock, OnVistaAndLaterLivesInTheAdministratorsNamespaceMadeOrOpened) {
-    {
-        FakePlatform platform;
-        platform.createNamespaceError = 0;
-        const Taken taken = Take(platform);
-        EXPECT_EQ(taken.state, RunLock::State::Held);
-        EXPECT_EQ(taken.events, (Lines{L"CreateNamespace Tarnwick " + AdministratorsOnly,
-                                       L"CreateMutex Tarnwick\\RunLock " + AdministratorsOnly, L"TakeMutex",
-                                       L"CloseNamespace"}));
-    }
-    FakePlatform platform; // another run made the namespace
-    platform.createNamespaceError = ERROR_ALREADY_EXISTS;
-    const Taken taken = Take(platform);
-    EXPECT_EQ(taken.state, RunLock::State::Held);
-    EXPECT_EQ(
-        taken.events,
-        (Lines{L"CreateNamespace Tarnwick " + AdministratorsOnly, L"OpenNamespace Tarnwick",
-               L"CreateMutex Tarnwick\\RunLock " + AdministratorsOnly, L"TakeMutex", L"CloseNamespace"}));
-}
-
-TEST(RunLock, ALockThatExistsButCannotBeOpenedCountsAsAnotherRun) {
-    {
-        FakePlatform platform; // a namespace of that name and boundary that is not ours to open
-        platform.createNamespaceError = ERROR_ALREADY_EXISTS;
-        platform.openNamespaceError = ERROR_ACCESS_DENIED;
-        const Taken taken = Take(platform);
-        EXPECT_EQ(taken.state, RunLock::State::Busy);
-        EXPECT_EQ(taken.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        EXPECT_EQ(taken.events.size(), 2u) << "no mutex is asked for";
-    }
-    // A mutex with a DACL that shuts this run out, or another kind of object under its name.
-    for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE}) {
-        FakePlatform platform;
-        platform.createMutexError = error;
-        const Taken taken = Take(platform);
-        EXPECT_EQ(taken.state, RunLock::State::Busy);
-        EXPECT_EQ(taken.error, error);
-    }
-}
-
-TEST(RunLock, TakingItTellsHeldAbandonedAndBusy) {
+TEST(RunLock, TakesItsNamespaceOrGlobalNameAndTellsWhoHoldsIt) {
+    const DWORD none = ERROR_CALL_NOT_IMPLEMENTED, exists = ERROR_ALREADY_EXISTS,
+                denied = ERROR_ACCESS_DENIED;
+    using State = RunLock::State;
     const struct {
-        DWORD wait;
-        RunLock::State state;
+        const char* what;
+        DWORD createNamespace, openNamespace, createMutex, take; // what the platform answers
+        State state;
         DWORD error;
+        const wchar_t* events;
     } cases[] = {
-        {WAIT_ABANDONED, RunLock::State::Abandoned, 0}, // the run before died holding it: go on
-        {WAIT_TIMEOUT, RunLock::State::Busy, 0},
-        {WAIT_FAILED, RunLock::State::Busy, ERROR_INVALID_HANDLE},
+        {"Windows 2000, XP, Wine", none, 0, 0, WAIT_OBJECT_0, State::Held, 0,
+         L"CreateNamespace Tarnwick|CreateMutex Global\\TarnwickRunLock|TakeMutex"},
+        {"Vista and later", 0, 0, 0, WAIT_OBJECT_0, State::Held, 0,
+         L"CreateNamespace Tarnwick|CreateMutex Tarnwick\\RunLock|TakeMutex|CloseNamespace"},
+        {"another run's namespace", exists, 0, 0, WAIT_OBJECT_0, State::Held, 0,
+         L"CreateNamespace Tarnwick|OpenNamespace Tarnwick|CreateMutex "
+         L"Tarnwick\\RunLock|TakeMutex|CloseNamespace"},
+        {"a namespace not ours to open", exists, denied, 0, WAIT_OBJECT_0, State::Busy, denied,
+         L"CreateNamespace Tarnwick|OpenNamespace Tarnwick"},
+        {"a mutex not ours to open", none, 0, denied, WAIT_OBJECT_0, State::Busy, denied,
+         L"CreateNamespace Tarnwick|CreateMutex Global\\TarnwickRunLock"},
+        {"another kind of object under its name", none, 0, ERROR_INVALID_HANDLE, WAIT_OBJECT_0, State::Busy,
+         ERROR_INVALID_HANDLE, L"CreateNamespace Tarnwick|CreateMutex Global\\TarnwickRunLock"},
+        {"another run holds it", 0, 0, 0, WAIT_TIMEOUT, State::Busy, 0,
+         L"CreateNamespace Tarnwick|CreateMutex Tarnwick\\RunLock|TakeMutex|CloseNamespace"},
+        {"the run before died holding it", 0, 0, 0, WAIT_ABANDONED, State::Abandoned, 0,
+         L"CreateNamespace Tarnwick|CreateMutex Tarnwick\\RunLock|TakeMutex|CloseNamespace"},
+        {"the wait fails", none, 0, 0, WAIT_FAILED, State::Busy, ERROR_INVALID_HANDLE,
+         L"CreateNamespace Tarnwick|CreateMutex Global\\TarnwickRunLock|TakeMutex"},
     };
+    const std::wstring dacl = L" D:P(A;;GA;;;SY)(A;;GA;;;BA) inherit 0";
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         FakePlatform platform;
-        platform.takeMutexResult = c.wait;
-        const Taken taken = Take(platform);
-        EXPECT_EQ(taken.state, c.state) << c.wait;
-        EXPECT_EQ(taken.error, c.error) << c.wait;
+        platform.createNamespaceError = c.createNamespace;
+        platform.openNamespaceError = c.openNamespace;
+        platform.createMutexError = c.createMutex;
+        platform.takeMutexResult = c.take;
+        {
+            const RunLock lock;
+            EXPECT_EQ(lock.Status(), c.state);
+            EXPECT_EQ(lock.Error(), c.error);
+        }
+        std::wstring events;
+        for (std::wstring event : platform.Events()) {
+            if (event.rfind(L"Create", 0) == 0) { // made for SYSTEM and Administrators alone
+                EXPECT_EQ(event.substr(event.size() - std::min(event.size(), dacl.size())), dacl);
+                event.erase(event.size() - std::min(event.size(), dacl.size()));
+            }
+            events += (events.empty() ? L"" : L"|") + event;
+        }
+        EXPECT_EQ(events, c.events);
     }
-}
-
-// Wine's own mutexes: a lock that another thread holds is busy, and free again once it is given back.
-TEST(RunLock, UnderWineTheGlobalMutexKeepsASecondRunOutUntilTheFirstEnds) {
-    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr),
-           release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    Holder handles = {taken, release, RunLock::State::Busy};
-    HANDLE first = CreateThread(nullptr, 0, HoldLock, &handles, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
-    EXPECT_EQ(handles.state, RunLock::State::Held);
-    {
-        RunLock second;
-        EXPECT_EQ(second.Status(), RunLock::State::Busy);
-        EXPECT_EQ(second.Error(), 0u);
-        EXPECT_STREQ(second.Name(), L"Global\\TarnwickRunLock");
-    }
-    SetEvent(release);
-    WaitForSingleObject(first, 10000);
-    {
-        RunLock third;
-        EXPECT_EQ(third.Status(), RunLock::State::Held);
-    }
-    for (HANDLE handle : {first, taken, release})
-        CloseHandle(handle);
 }
