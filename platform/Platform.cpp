@@ -2,6 +2,8 @@
 
 #include "platform/Owned.h"
 
+#include <aclapi.h>
+
 namespace {
 Platform g_win32;
 Platform* g_current = &g_win32;
@@ -46,12 +48,14 @@ DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return ::WaitForSingleObject(process, milliseconds);
 }
 
-HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
-    return ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, size, nullptr);
+BOOL Platform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                            const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+                            startup, started);
 }
 
-void* Platform::MapWritableView(HANDLE mapping) {
-    return ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+BOOL Platform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    return ::WriteFile(file, bytes, size, written, nullptr);
 }
 
 HANDLE Platform::CreateReadOnlyMapping(HANDLE file) {
@@ -107,6 +111,95 @@ BOOL Platform::InitiateRestart(DWORD reason) {
 
 int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
     return ::MessageBoxW(nullptr, text, caption, type);
+}
+
+DWORD Platform::ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, nullptr, nullptr, descriptor);
+}
+
+bool Platform::SearchSystemFolderOnly() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+    return setDefaultDllDirectories != nullptr &&
+           setDefaultDllDirectories(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+}
+
+HMODULE Platform::LoadDllByPath(const std::wstring& path) {
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+namespace {
+template <typename Function> Function Kernel32Function(const char* name) {
+    return reinterpret_cast<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
+}
+
+// Calls use(boundary) with a boundary descriptor that holds the Administrators group, and keeps the
+// last error that use left. The functions are Windows Vista's.
+template <typename Use> HANDLE WithAdministratorsBoundary(Use use) {
+    using CreateBoundaryFn = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+    using AddSidFn = BOOL(WINAPI*)(HANDLE*, PSID);
+    using DeleteBoundaryFn = VOID(WINAPI*)(HANDLE);
+    const auto createBoundary = Kernel32Function<CreateBoundaryFn>("CreateBoundaryDescriptorW");
+    const auto addSid = Kernel32Function<AddSidFn>("AddSIDToBoundaryDescriptor");
+    const auto deleteBoundary = Kernel32Function<DeleteBoundaryFn>("DeleteBoundaryDescriptor");
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    unique_sid administrators;
+    if (createBoundary == nullptr || addSid == nullptr || deleteBoundary == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                    0, 0, 0, 0, 0, administrators.put()))
+        return nullptr;
+    ::SetLastError(0);
+    HANDLE boundary = createBoundary(L"Tarnwick", 0);
+    if (boundary == nullptr) {
+        if (::GetLastError() == 0)
+            ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); // a stub that says nothing
+        return nullptr;
+    }
+    HANDLE result = addSid(&boundary, administrators.get()) ? use(boundary) : nullptr;
+    const DWORD error = ::GetLastError();
+    deleteBoundary(boundary);
+    ::SetLastError(error);
+    return result;
+}
+} // namespace
+
+HANDLE Platform::CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix) {
+    using CreateNamespaceFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+    const auto create = Kernel32Function<CreateNamespaceFn>("CreatePrivateNamespaceW");
+    if (create == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    return WithAdministratorsBoundary([&](HANDLE boundary) { return create(attributes, boundary, prefix); });
+}
+
+HANDLE Platform::OpenAdministratorsNamespace(const wchar_t* prefix) {
+    using OpenNamespaceFn = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+    const auto open = Kernel32Function<OpenNamespaceFn>("OpenPrivateNamespaceW");
+    if (open == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    return WithAdministratorsBoundary([&](HANDLE boundary) { return open(boundary, prefix); });
+}
+
+void Platform::ClosePrivateNamespace(HANDLE space) {
+    using CloseNamespaceFn = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+    if (const auto close = Kernel32Function<CloseNamespaceFn>("ClosePrivateNamespace"))
+        close(space, 0); // the namespace stays while another run has it open
+}
+
+HANDLE Platform::CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) {
+    return ::CreateMutexW(attributes, FALSE, name);
+}
+
+DWORD Platform::TryTakeMutex(HANDLE mutex) {
+    return ::WaitForSingleObject(mutex, 0);
 }
 
 std::wstring ApplicationName() {

@@ -16,6 +16,9 @@ class Platform {
     // Time.
     virtual void Pause(DWORD milliseconds);
     virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+    // CreateProcessW without security attributes, inherited handles or an environment of its own.
+    virtual BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                              const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started);
 
     // The machine and the process.
     virtual DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer);
@@ -24,14 +27,15 @@ class Platform {
     virtual BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status);
     virtual HRESULT CreateLocator(IWbemLocator** locator);
 
-    // Files through mappings: a read-write mapping of size bytes of file and a writable view of all
-    // of it; a read-only mapping of the whole file and a view of it.
-    virtual HANDLE CreateWritableMapping(HANDLE file, DWORD size);
-    virtual void* MapWritableView(HANDLE mapping);
+    // Files: WriteFile at the file's position; a read-only mapping of the whole file and a view of it.
+    virtual BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written);
     virtual HANDLE CreateReadOnlyMapping(HANDLE file);
     virtual const void* MapReadOnlyView(HANDLE mapping);
     // What an open file is: its attributes (a reparse point?) and how many names it has.
     virtual BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+    // The owner and DACL of an open file or folder (opened with READ_CONTROL), in a descriptor for
+    // LocalFree; returns 0 or the Windows error.
+    virtual DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 
     // Restarting Windows. AdjustPrivileges returns GetLastError as it stands right after
     // AdjustTokenPrivileges.
@@ -45,6 +49,24 @@ class Platform {
     virtual BOOL InitiateRestart(DWORD reason);
 
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
+
+    // DLL search. True when Windows searches the system folder only from now on
+    // (SetDefaultDllDirectories, looked up at run time); false where it cannot.
+    virtual bool SearchSystemFolderOnly();
+    // Loads a DLL by full path, its own imports searched from its folder first; kept loaded.
+    virtual HMODULE LoadDllByPath(const std::wstring& path);
+
+    // The run lock's objects (platform/RunLock.h). A private namespace bounded by the
+    // Administrators group, made with attributes or opened where it exists: null with the last
+    // error where it cannot be, ERROR_CALL_NOT_IMPLEMENTED where Windows has none (before Vista) or
+    // only stubs (Wine).
+    virtual HANDLE CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix);
+    virtual HANDLE OpenAdministratorsNamespace(const wchar_t* prefix);
+    virtual void ClosePrivateNamespace(HANDLE space);
+    // CreateMutexW, not owned.
+    virtual HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name);
+    // Takes a mutex without waiting: WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
+    virtual DWORD TryTakeMutex(HANDLE mutex);
 };
 
 // The platform in use: the Win32 one unless a test installed another.

@@ -17,7 +17,3 @@ struct SetupException {
 
 // Raised when Esc has stopped the run and what it wrote is removed again.
 struct RunCancelled {};
-
-// The run's code when the working directory's or Windows's volume is encrypted with BitLocker, or
-// when that cannot be told.
-constexpr int32_t VolumeEncrypted = 106;

@@ -31,13 +31,14 @@ constexpr DWORD PlannedRestartReason =
 
 // Enables the shutdown privilege, asks Windows to restart, and disables the privilege again. True
 // when Windows has started the restart. exitCode: what the program ends with once Windows restarts;
-// the restart recorder writes it down first, and 3010 after a refusal.
-bool RequestReboot(int32_t exitCode);
+// the restart recorder writes it down first, and 3010 after a refusal. The privilege's errors show in
+// message boxes, or, given a silent run's context, go to its log.
+bool RequestReboot(int32_t exitCode, SetupContext* silentLog = nullptr);
 // A restart that goes ahead may end the program before the request returns, so the program's end is
 // written down before Windows is asked: recorder (null: none) is called with the exit code.
 void SetRestartRecorder(std::function<void(int32_t exitCode)> recorder);
 // Whether the last request started a restart.
 bool RebootInitiated();
 
-void EnableShutdownPrivilege();
-void DisableShutdownPrivilege();
+void EnableShutdownPrivilege(SetupContext* silentLog = nullptr);
+void DisableShutdownPrivilege(SetupContext* silentLog = nullptr);

@@ -82,6 +82,34 @@ bool HasEntry(const std::vector<std::pair<std::string, char>>& entries, const st
     return false;
 }
 
+// The names in a folder, with each file's size.
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+            names.push_back(std::wstring(found.cFileName) + L" " + std::to_wstring(found.nFileSizeLow));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+size_t CountEntries(const std::vector<std::pair<std::string, char>>& entries, const std::string& text,
+                    char type) {
+    size_t count = 0;
+    for (const auto& entry : entries)
+        count += entry.first == text && entry.second == type ? 1 : 0;
+    return count;
+}
+
+// Under Wine the private namespace is a stub: the run lock is the Global\ mutex.
+const wchar_t* const GlobalRunLock = L"Global\\TarnwickRunLock";
+const char* const AnotherRunLine = "Another run is in progress on this machine; this run does nothing.";
+const char* const AnotherRunEnd = "Exit code 1618 (another run is in progress)";
+
 class FleetTest : public ProgramTest {
   protected:
     void SetUp() override {
@@ -174,6 +202,27 @@ TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
             EXPECT_EQ(record[L"Result"].rfind(L"BitLocker encryption is on for drive ", 0), 0u)
                 << record[L"Result"];
         EXPECT_TRUE(IsIsoTime(record[L"EndTime"]));
+    }
+}
+
+TEST_F(FleetTest, ADriveWalkWhoseNextFailsEndsWith103AndRecordsFailed) {
+    // The walk fails at position 0, and at position 1 behind an unsupported drive (where the supported
+    // drive sits): neither may read as "no supported drive".
+    const std::string cases[] = {"fail Next:0 1 0x80004005\n" + SupportedBehindUnsupported(),
+                                 "fail Next:1 1 0x80010108\n" + SupportedBehindUnsupported()};
+    const std::wstring failure = L"An error occurred while checking the hard drive model. An error occurred "
+                                 L"enumerating the WMI query results to get the drive model.";
+    for (const std::string& scenario : cases) {
+        SCOPED_TRACE(scenario);
+        FakeWmiScenario wmi(directory, scenario);
+        EXPECT_EQ(RunSilent(L""), 103u);
+        Record record = ReadRecord();
+        EXPECT_EQ(record[L"State"], L"Failed");
+        EXPECT_EQ(record[L"ExitCode"], L"0x67");
+        EXPECT_EQ(record[L"Result"], failure);
+        const std::string log = ReadBytes(directory + L"\\VelomarHDDInstallerLog.txt");
+        EXPECT_NE(log.find(LogBytes({L"Exception: " + failure}).substr(2)), std::string::npos);
+        EXPECT_FALSE(AnyPackageFile());
     }
 }
 
@@ -272,6 +321,77 @@ TEST_F(FleetTest, HistoryLogRotatesPastItsCapToOneOlderGeneration) {
     EXPECT_EQ(ReadBytes(older), old);
     EXPECT_LT(ReadBytes(history).size(), 64u * 1024);
     EXPECT_EQ(Entries(history).front().first, "Tarnwick 1.0.0 started");
+}
+
+// An elevated run writes no history where another user could have steered it: into a folder that
+// is a link (Wine shows a Unix symbolic link to a folder as a reparse point), or through a log that is
+// a second name of another file; a log past its cap is rotated over a planted older generation's
+// name, never into the file behind it. The record says why the history went elsewhere.
+TEST_F(FleetTest, HistoryIsNeverWrittenThroughALinkedFolderOrALinkedLog) {
+    const std::wstring cases = Env(L"TARNWICK_FOLDER_CASES");
+    if (cases.empty())
+        GTEST_SKIP() << "TARNWICK_FOLDER_CASES is not set";
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    const std::wstring linked = cases + L"\\linked";
+    ASSERT_NE(GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    {
+        ProgramRun run(directory, L"/s \"/l=" + linked + L"\\run history.log\"");
+        EXPECT_EQ(run.WaitForExit(), 3010u);
+    }
+    EXPECT_FALSE(FileExists(cases + L"\\elsewhere\\run history.log"));
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Installed");
+    EXPECT_EQ(record[L"HistoryLogRefused"],
+              linked + L": it is a link (a reparse point), not a folder of its own");
+
+    // The log a hard link to another file, which another program holds open for reading and writing.
+    const std::wstring other = directory + L"\\other.txt";
+    ASSERT_TRUE(WriteBytes(other, "theirs"));
+    CreateDirectoryW((directory + L"\\history folder").c_str(), nullptr);
+    ASSERT_TRUE(CreateHardLinkW(history.c_str(), other.c_str(), nullptr));
+    {
+        HANDLE held = CreateFileW(other.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(RunSilent(L""), 3010u);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(ReadBytes(other), "theirs");
+    EXPECT_EQ(ReadRecord()[L"HistoryLogRefused"], history + L": it is a link to another file");
+
+    // Past its cap, with the older generation planted as a second name of the other file.
+    ASSERT_TRUE(DeleteFileW(history.c_str()));
+    const std::string old(1024 * 1024 + 1, 'o');
+    ASSERT_TRUE(WriteBytes(history, old));
+    const std::wstring older = directory + L"\\history folder\\run history.lo_";
+    ASSERT_TRUE(CreateHardLinkW(older.c_str(), other.c_str(), nullptr));
+    EXPECT_EQ(RunSilent(L""), 3010u);
+    EXPECT_EQ(ReadBytes(other), "theirs");
+    EXPECT_EQ(ReadBytes(older), old);
+    EXPECT_EQ(Entries(history).back().first, "Exit code 3010 (Installed)");
+    EXPECT_EQ(ReadRecord().count(L"HistoryLogRefused"), 0u);
+}
+
+// Where others may add files to the working folder (777 shows as Everyone may change), the package
+// is written to, and its installer run in, the private folder; the installer log stays.
+TEST_F(FleetTest, AWorkingFolderOthersMayWriteRunsThePackageInThePrivateFolder) {
+    const std::wstring cases = Env(L"TARNWICK_FOLDER_CASES");
+    if (cases.empty())
+        GTEST_SKIP() << "TARNWICK_FOLDER_CASES is not set";
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    const std::wstring open = cases + L"\\777";
+    ProgramRun run(open, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    wchar_t privateFolder[MAX_PATH] = L"";
+    ExpandEnvironmentStringsW(L"%ProgramData%\\Velomar\\HD Firmware Update\\Package", privateFolder,
+                              MAX_PATH);
+    const std::string installerRuns = ReadBytes(directory + L"\\record.txt");
+    const std::wstring expected = std::wstring(L"\t") + privateFolder + L"\t0\n";
+    EXPECT_NE(installerRuns.find(std::string(expected.begin(), expected.end())), std::string::npos)
+        << installerRuns;
+    EXPECT_TRUE(FileExists(open + L"\\VelomarHDDInstallerLog.txt"));
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(open + L"\\" + name)) << std::string(name, name + wcslen(name));
 }
 
 TEST_F(FleetTest, AnUnwritableHistoryPathFallsBackAndTheRunGoesOn) {
@@ -448,4 +568,93 @@ TEST_F(FleetTest, TheRecordAndTheHistoryEndAreWrittenBeforeWindowsIsAskedToResta
     EXPECT_EQ(record, std::make_pair(std::wstring(L"Installed"), DWORD{0}));
     EXPECT_EQ(lastEntry, "Exit code 0 (Installed)");
     EXPECT_EQ(Entries(history).back().first, lastEntry); // and not written twice
+}
+
+// While a silent run's installer runs, a second silent run in the same folder, a check-only run in
+// another folder and a run with a window each end with 1618: nothing written into their folders,
+// the record as it was, and the first run ends as it would alone.
+TEST_F(FleetTest, RunsBesideAnInstallingRunEndWith1618AndTouchNothing) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"sleep:20000");
+    const std::wstring log = directory + L"\\VelomarHDDInstallerLog.txt";
+    ProgramRun first(directory, L"/s \"/l=" + history + L"\"");
+    const std::string executing = LogBytes({L"executing: " + directory + L"\\Setup.exe -s"}).substr(2);
+    for (int i = 0; i < 600 && ReadBytes(log).find(executing) == std::string::npos; ++i)
+        Sleep(100);
+    ASSERT_NE(ReadBytes(log).find(executing), std::string::npos) << "the installer never started";
+    const Record running = ReadRecord();
+    ASSERT_EQ(running.at(L"State"), L"Running");
+    const std::string logWhileInstalling = ReadBytes(log);
+    const std::vector<std::wstring> folderWhileInstalling = Listing(directory);
+    const std::wstring other = NewScratchFolder(L"tarnwick-other");
+
+    ProgramRun second(directory, L"/s \"/l=" + history + L"\"");
+    EXPECT_EQ(second.WaitForExit(), 1618u);
+    ProgramRun check(other, L"/s /c \"/l=" + history + L"\"");
+    EXPECT_EQ(check.WaitForExit(), 1618u);
+    ProgramRun visible(other, L"\"/l=" + history + L"\"");
+    const HWND box = visible.WaitForWindow(L"Tarnwick");
+    ASSERT_NE(box, nullptr);
+    wchar_t text[256] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 256);
+    EXPECT_EQ(std::wstring(text).rfind(L"Another run of the Velomar HD firmware update is in progress", 0),
+              0u)
+        << text;
+    EXPECT_EQ(visible.Dialog(), nullptr);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(visible.WaitForExit(), 1618u);
+
+    EXPECT_EQ(ReadBytes(log), logWhileInstalling);
+    EXPECT_EQ(Listing(directory), folderWhileInstalling);
+    EXPECT_TRUE(Listing(other).empty());
+    EXPECT_EQ(ReadRecord(), running);
+
+    EXPECT_EQ(first.WaitForExit(60000), 3010u);
+    EXPECT_EQ(ReadBytes(log), LogBytes(LogOf(SuccessfulRun(directory))));
+    EXPECT_FALSE(AnyPackageFile());
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    const auto entries = Entries(history);
+    EXPECT_EQ(CountEntries(entries, AnotherRunLine, '2'), 3u);
+    EXPECT_EQ(CountEntries(entries, AnotherRunEnd, '2'), 3u);
+    EXPECT_EQ(CountEntries(entries, "Check only: nothing is installed", '1'), 0u);
+    EXPECT_EQ(entries.back(), std::make_pair(std::string("Exit code 3010 (Installed)"), '1'));
+    RemoveDirectoryW(other.c_str());
+}
+
+// A run killed while it holds the lock leaves it abandoned (here another handle keeps the mutex
+// alive, as a waiting run's would): the next run takes it, says so in the history and goes on.
+TEST_F(FleetTest, ALockLeftByAKilledRunIsTakenAndTheHistorySaysSo) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    ProgramRun first(directory, L"\"/l=" + history + L"\"");
+    ASSERT_TRUE(first.WaitForStatus(L"Checking hard drive model..."));
+    HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, GlobalRunLock);
+    ASSERT_NE(lock, nullptr);
+    first.Kill();
+    EXPECT_EQ(RunSilent(L""), 3010u);
+    CloseHandle(lock);
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    EXPECT_TRUE(HasEntry(Entries(history),
+                         "The run before this one ended without releasing the run lock (it was killed or "
+                         "crashed); this run goes on.",
+                         '2'));
+}
+
+// Another program has taken the lock's name first (an event here; under Windows a mutex whose DACL
+// shuts the run out does the same): the run cannot tell that it is alone and does nothing.
+TEST_F(FleetTest, ALockNameTakenBySomeoneElseCountsAsAnotherRun) {
+    HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, GlobalRunLock);
+    ASSERT_NE(squatter, nullptr);
+    EXPECT_EQ(RunSilent(L""), 1618u);
+    CloseHandle(squatter);
+    EXPECT_FALSE(FileExists(directory + L"\\VelomarHDDInstallerLog.txt"));
+    EXPECT_FALSE(AnyPackageFile());
+    EXPECT_TRUE(ReadRecord().empty());
+    const auto entries = Entries(history); // the header, then why, then the end
+    ASSERT_EQ(entries.size(), 7u);
+    EXPECT_EQ(entries[0].first, "Tarnwick 1.0.0 started");
+    EXPECT_EQ(entries[5],
+              std::make_pair(std::string("Another run may be in progress on this machine: the run "
+                                         "lock could not be taken (error 6); this run does nothing."),
+                             '2'));
+    EXPECT_EQ(entries[6], std::make_pair(std::string(AnotherRunEnd), '2'));
 }

@@ -120,19 +120,20 @@ TEST(WorkingDirectory, CombinePathJoinsWithExactlyOneBackslash) {
     EXPECT_EQ(CombinePath(L"C:\\", L"a.txt"), L"C:\\a.txt");
 }
 
-// Esc during extraction, as the third file is written and as the last one is: no file stays.
+// Esc during extraction, as the third file is written and as the last one (the image, written in
+// four pieces) is: the run writes no further file, and none stays.
 TEST_F(SequenceTest, EscDuringExtractionStopsBeforeTheNextFileAndRemovesWhatTheRunWrote) {
     const Lines extracting = Until(SuccessfulRun(directory.Path()), L"D Extracting installation files",
                                    {L"D Deleting existing files"});
     Lines log = LogOf(extracting);
     log.push_back(L"Cancelled: the package files written by this run are removed.");
-    for (const int cancelAt : {3, 6}) {
-        SCOPED_TRACE(cancelAt);
+    for (const std::pair<int, int> cancel : {std::make_pair(3, 3), std::make_pair(6, 9)}) {
+        SCOPED_TRACE(cancel.first);
         MessageSink sink;
         SetupThread worker;
-        int files = 0;
-        platform.onWritableMapping = [&] {
-            if (++files == cancelAt) {
+        int writes = 0;
+        platform.onWrite = [&] {
+            if (++writes == cancel.first) {
                 EXPECT_EQ(worker.Cancel(), RunStage::Extracting);
             }
         };
@@ -140,7 +141,7 @@ TEST_F(SequenceTest, EscDuringExtractionStopsBeforeTheNextFileAndRemovesWhatTheR
         Lines posted = Posted(extracting);
         posted.push_back(L"Cancelled");
         EXPECT_EQ(sink.Collect(), posted);
-        EXPECT_EQ(files, cancelAt); // not a file after the one being written
+        EXPECT_EQ(writes, cancel.second); // not a file after the one being written
         EXPECT_EQ(Log(), LogBytes(log));
         for (const wchar_t* name : PackageFiles)
             EXPECT_FALSE(FileExists(directory.File(name))) << std::string(name, name + wcslen(name));

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -114,22 +116,25 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return fakeWait ? waitResult : Platform::WaitForProcess(process, milliseconds);
 }
 
-HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
-    if (onWritableMapping)
-        onWritableMapping();
-    if (++m_mappings == failMappingOfCall) {
-        SetLastError(mappingError);
-        return nullptr;
+BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                                const wchar_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* started) {
+    starts.emplace_back(flags, directory != nullptr ? directory : L"(none)");
+    if (refuseExtendedStart != 0 && (flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
+        SetLastError(refuseExtendedStart);
+        return FALSE;
     }
-    return Platform::CreateWritableMapping(file, size);
+    return Platform::StartProcess(application, commandLine, flags, directory, startup, started);
 }
 
-void* FakePlatform::MapWritableView(HANDLE mapping) {
-    if (++m_views == failViewOfCall) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+BOOL FakePlatform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    if (onWrite)
+        onWrite();
+    if (++m_writes == failWriteOfCall) {
+        SetLastError(writeError);
+        return FALSE;
     }
-    return Platform::MapWritableView(mapping);
+    return Platform::WriteToFile(file, bytes, size, written);
 }
 
 BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
@@ -137,6 +142,25 @@ BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* 
     if (read)
         information->dwFileAttributes |= addedFileAttributes;
     return read;
+}
+
+DWORD FakePlatform::ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) {
+    if (securitySddl.empty())
+        return Platform::ReadSecurity(object, descriptor);
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(securitySddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
+bool FakePlatform::SearchSystemFolderOnly() {
+    Record(L"SearchSystemFolderOnly");
+    return systemFolderSearch;
+}
+
+HMODULE FakePlatform::LoadDllByPath(const std::wstring& path) {
+    Record(L"LoadDll " + path);
+    return fakeDllLoads ? nullptr : Platform::LoadDllByPath(path);
 }
 
 BOOL FakePlatform::OpenOwnProcessToken(DWORD access, HANDLE* token) {
@@ -174,6 +198,56 @@ BOOL FakePlatform::InitiateRestart(DWORD reason) {
 int FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
     Record(std::wstring(L"MessageBox ") + text + L"|" + caption + L"|" + std::to_wstring(type));
     return IDOK;
+}
+
+namespace {
+// "D:P(A;;GA;;;SY)..." and whether a child would inherit the handle.
+std::wstring Describe(const SECURITY_ATTRIBUTES* attributes) {
+    if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr)
+        return L"default";
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    std::wstring description = std::wstring(text != nullptr ? text : L"?") + L" inherit " +
+                               std::to_wstring(attributes->bInheritHandle);
+    LocalFree(text);
+    return description;
+}
+HANDLE const FakeNamespace = reinterpret_cast<HANDLE>(0x4e53);
+} // namespace
+
+HANDLE FakePlatform::CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix) {
+    Record(std::wstring(L"CreateNamespace ") + prefix + L" " + Describe(attributes));
+    SetLastError(createNamespaceError);
+    return createNamespaceError == 0 ? FakeNamespace : nullptr;
+}
+
+HANDLE FakePlatform::OpenAdministratorsNamespace(const wchar_t* prefix) {
+    Record(std::wstring(L"OpenNamespace ") + prefix);
+    SetLastError(openNamespaceError);
+    return openNamespaceError == 0 ? FakeNamespace : nullptr;
+}
+
+void FakePlatform::ClosePrivateNamespace(HANDLE space) {
+    Record(space == FakeNamespace ? L"CloseNamespace" : L"CloseNamespace of another handle");
+}
+
+HANDLE FakePlatform::CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) {
+    Record(std::wstring(L"CreateMutex ") + name + L" " + Describe(attributes));
+    if (createMutexError != 0) {
+        SetLastError(createMutexError);
+        return nullptr;
+    }
+    return CreateMutexW(nullptr, FALSE, nullptr);
+}
+
+DWORD FakePlatform::TryTakeMutex(HANDLE mutex) {
+    Record(L"TakeMutex");
+    if (takeMutexResult == WAIT_FAILED)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return takeMutexResult == WAIT_OBJECT_0 || takeMutexResult == WAIT_ABANDONED
+               ? Platform::TryTakeMutex(mutex) == WAIT_OBJECT_0 ? takeMutexResult : WAIT_FAILED
+               : takeMutexResult;
 }
 
 ScratchDirectory::ScratchDirectory() {

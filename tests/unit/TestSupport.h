@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Heap blocks alive in the test process (operator new minus operator delete).
@@ -34,22 +35,32 @@ class FakePlatform : public Platform {
     std::wstring currentDirectory; // when set, reported in place of the real one
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
-    int failMappingOfCall = 0, failViewOfCall = 0; // 1-based: which call fails; 0: none
-    DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
+    int failWriteOfCall = 0;      // 1-based: which WriteToFile fails; 0: none
+    DWORD writeError = ERROR_CRC; // the failed write's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
-    bool interactive = true;       // whether a user sees the session
-    BOOL rebootResult = TRUE;      // what both ways of restarting answer
-    DWORD addedFileAttributes = 0; // reported on top of what an open file really has
+    bool interactive = true;        // whether a user sees the session
+    BOOL rebootResult = TRUE;       // what both ways of restarting answer
+    DWORD addedFileAttributes = 0;  // reported on top of what an open file really has
+    DWORD refuseExtendedStart = 0;  // when set, a start with an attribute list fails with this error
+    std::wstring securitySddl;      // when set, every file's and folder's owner and DACL
+    bool systemFolderSearch = true; // whether SetDefaultDllDirectories is there to restrict the search
+    bool fakeDllLoads = false;      // record "LoadDll <path>" without loading
+    // Each process start: its creation flags and current directory.
+    std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
     // Called as Windows is asked to restart, before it answers.
     std::function<void()> onReboot;
-    // Called as each file to be written is given its size (a writable mapping), before it is made.
-    std::function<void()> onWritableMapping;
+    // Called before each write of a package file's bytes.
+    std::function<void()> onWrite;
+    // The run lock: the error with which making and opening the namespace fail (0: they succeed),
+    // the mutex's (0: a real unnamed mutex), and what taking it answers.
+    DWORD createNamespaceError = ERROR_CALL_NOT_IMPLEMENTED, openNamespaceError = 0, createMutexError = 0;
+    DWORD takeMutexResult = WAIT_OBJECT_0;
 
     // What happened, in order: "Pause 800", "OpenToken 40", "Adjust 2", "Reboot 2 2147680258", "MessageBox
-    // ...".
+    // ...", "CreateNamespace Tarnwick D:P(...) inherit 0", "CreateMutex name D:P(...) inherit 0"...
     std::vector<std::wstring> Events();
     std::vector<DWORD> Pauses();
 
@@ -60,20 +71,29 @@ class FakePlatform : public Platform {
     BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status) override;
     HRESULT CreateLocator(IWbemLocator** locator) override;
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
-    HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
-    void* MapWritableView(HANDLE mapping) override;
+    BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags, const wchar_t* directory,
+                      STARTUPINFOW* startup, PROCESS_INFORMATION* started) override;
+    BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
+    DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) override;
+    bool SearchSystemFolderOnly() override;
+    HMODULE LoadDllByPath(const std::wstring& path) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
     bool IsInteractiveSession() override { return interactive; }
     BOOL InitiateRestart(DWORD reason) override;
     int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) override;
+    HANDLE CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix) override;
+    HANDLE OpenAdministratorsNamespace(const wchar_t* prefix) override;
+    void ClosePrivateNamespace(HANDLE space) override;
+    HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) override;
+    DWORD TryTakeMutex(HANDLE mutex) override;
 
   private:
     void Record(std::wstring event);
     Platform* m_replaced;
-    int m_mappings = 0, m_views = 0;
+    int m_writes = 0;
     std::mutex m_lock;
     std::vector<std::wstring> m_events;
 };
