@@ -99,6 +99,7 @@ TEST_F(RestartTest, TheEndIsRecordedBeforeTheRequestAndARefusalRewritesItWith301
         return std::vector<std::string>(texts.end() - std::min(count, texts.size()), texts.end());
     };
     RunJournal journal(commandLine);
+    journal.Begin(false);
     std::vector<std::string> atRequest;
     platform.onReboot = [&] { atRequest = lastEntries(2); };
     platform.rebootResult = FALSE;

@@ -127,7 +127,7 @@ TEST_F(SequenceTest, EscDuringExtractionStopsBeforeTheNextFileAndRemovesWhatTheR
                                    {L"D Deleting existing files"});
     Lines log = LogOf(extracting);
     log.push_back(L"Cancelled: the package files written by this run are removed.");
-    for (const std::pair<int, int> cancel : {std::make_pair(3, 3), std::make_pair(6, 9)}) {
+    for (const std::pair<int, int>& cancel : {std::make_pair(3, 3), std::make_pair(6, 9)}) {
         SCOPED_TRACE(cancel.first);
         MessageSink sink;
         SetupThread worker;
