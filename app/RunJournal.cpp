@@ -5,6 +5,7 @@
 #include "platform/WorkingDirectory.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
+#include "restart/Restart.h"
 #include "version.h"
 
 #include <cwchar>
@@ -104,6 +105,8 @@ void RunJournal::Begin(bool lockAbandoned) {
         history.Write(L"The result record could not be written (error " +
                           std::to_wstring(record.OpenError()) + L")",
                       Severity::Warning);
+    // Both restarts request it only after a successful installation.
+    SetRestartRecorder([this](int32_t exitCode) { Note(exitCode, TarnwickDlg::RunState::Succeeded); });
     record.SetText(L"State", L"Running");
     record.SetText(L"StartTime", NowIso());
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
@@ -129,6 +132,12 @@ void RunJournal::EndBusy(DWORD lockError) {
 }
 
 void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
+    SetRestartRecorder(nullptr);
+    Note(exitCode, state);
+    History().Close();
+}
+
+void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
     const RunFacts facts = ReadRunFacts();
     ResultRecord record;
     Severity severity = Severity::Information;
@@ -154,6 +163,10 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
     }
+    // Once for each code: the end noted before a restart request stands unless the code changed.
+    if (m_notedEnd && m_notedExitCode == exitCode)
+        return;
+    m_notedEnd = true;
+    m_notedExitCode = exitCode;
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
-    History().Close();
 }

@@ -21,8 +21,14 @@ class RunJournal {
     void End(int exitCode, TarnwickDlg::RunState state);
 
   private:
+    // The outcome as End writes it, without closing: also called just before Windows is asked to
+    // restart (with the exit code of a restart that goes ahead, and 3010 after a refusal).
+    void Note(int exitCode, TarnwickDlg::RunState state);
+
     bool m_checkOnly;
     std::wstring m_switches;
+    bool m_notedEnd = false;
+    int m_notedExitCode = 0;
 };
 
 // The outcome of an installing run that ended with exitCode in state.

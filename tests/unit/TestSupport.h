@@ -50,6 +50,10 @@ class FakePlatform : public Platform {
     std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
+    // Called as Windows is asked to restart, before it answers.
+    std::function<void()> onReboot;
+    // Called before each write of a package file's bytes.
+    std::function<void()> onWrite;
     // The run lock: the error with which making and opening the namespace fail (0: they succeed),
     // the mutex's (0: a real unnamed mutex), and what taking it answers.
     DWORD createNamespaceError = ERROR_CALL_NOT_IMPLEMENTED, openNamespaceError = 0, createMutexError = 0;
@@ -108,7 +112,7 @@ class ScratchDirectory {
 };
 
 // What the worker posted to its dialog, in order. Each entry: "S text", "D text",
-// "F code error text" or "OK".
+// "F code error text", "OK" or "Cancelled".
 class MessageSink {
   public:
     MessageSink();
