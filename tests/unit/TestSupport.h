@@ -41,6 +41,9 @@ class FakePlatform : public Platform {
     bool interactive = true;       // whether a user sees the session
     BOOL rebootResult = TRUE;      // what both ways of restarting answer
     DWORD addedFileAttributes = 0; // reported on top of what an open file really has
+    HRESULT taskResult = S_OK;     // what the Task Scheduler calls answer
+    std::wstring taskXml;          // the XML of the last 2.0 registration
+    BOOL eventResult = TRUE;       // what WriteEvent answers (setting ERROR_ACCESS_DENIED when FALSE)
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
@@ -65,6 +68,15 @@ class FakePlatform : public Platform {
     bool IsInteractiveSession() override { return interactive; }
     BOOL InitiateRestart(DWORD reason) override;
     int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) override;
+    // Recorded as "TaskXml name", "TaskV1 name|program|arguments|ms", "FindTask 1|2 name", "RemoveTask
+    // 1|2 name" and "Event type messageId|string|string|string".
+    HRESULT RegisterTaskXml(const wchar_t* name, const wchar_t* xml) override;
+    HRESULT RegisterStartupTaskV1(const wchar_t* name, const wchar_t* program, const wchar_t* arguments,
+                                  DWORD maxRunMilliseconds) override;
+    HRESULT FindTask(TaskSchedulerVersion version, const wchar_t* name) override;
+    HRESULT RemoveTask(TaskSchedulerVersion version, const wchar_t* name) override;
+    BOOL WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
+                    const wchar_t** strings) override;
 
   private:
     void Record(std::wstring event);
