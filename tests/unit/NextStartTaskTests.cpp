@@ -153,3 +153,55 @@ TEST(NextStartTaskUnderWine, Version1SavesTheStartupTaskAndRemovesIt) {
     EXPECT_EQ(wine.FindTask(TaskSchedulerVersion::V1, NextStartTaskName), S_FALSE);
     EXPECT_EQ(wine.RemoveTask(TaskSchedulerVersion::V1, NextStartTaskName), S_FALSE);
 }
+
+namespace {
+const wchar_t UnitTestsVersionKey[] = L"Software\\Wine\\AppDefaults\\tarnwick_unit_tests.exe";
+
+// Runs one disabled test of this program in a child process that Wine tells it runs on version
+// (winxp, win7...); its exit code, or -1 when it did not start.
+DWORD RunAsWindowsVersion(const wchar_t* version, const wchar_t* test) {
+    unique_hkey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, UnitTestsVersionKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS ||
+        RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+        return static_cast<DWORD>(-1);
+    wchar_t self[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command =
+        std::wstring(L"\"") + self + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + test;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    DWORD exitCode = static_cast<DWORD>(-1);
+    if (CreateProcessW(self, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        unique_process_information child;
+        child.take(started);
+        WaitForSingleObject(child.process.get(), 60000);
+        GetExitCodeProcess(child.process.get(), &exitCode);
+    }
+    RegDeleteValueW(key.get(), L"Version");
+    return exitCode;
+}
+} // namespace
+
+// Run by the next test in a process that Wine tells it runs on Windows XP: there the task goes to
+// Wine's real Task Scheduler 1.0 (a .job file), not to 2.0.
+TEST(NextStartTaskUnderWine, DISABLED_OnWindowsXp) {
+    const unique_com_init com = unique_com_init::Multithreaded();
+    ASSERT_EQ(ReadWindowsVersion().dwMajorVersion, 5u);
+    ASSERT_EQ(ReadWindowsVersion().dwMinorVersion, 1u);
+    ASSERT_EQ(NextStartTaskScheduler(), TaskSchedulerVersion::V1);
+    RemoveNextStartTask();
+    ASSERT_EQ(RegisterNextStartTask(Program, Arguments), S_OK);
+    EXPECT_EQ(FindNextStartTask(), S_OK);
+    EXPECT_EQ(CurrentPlatform().FindTask(TaskSchedulerVersion::V2, NextStartTaskName), S_FALSE);
+    EXPECT_EQ(RemoveNextStartTask(), S_OK);
+    EXPECT_EQ(FindNextStartTask(), S_FALSE);
+}
+
+TEST(NextStartTaskUnderWine, OnWindowsXpTheTaskGoesToVersion1AndOnWindows7ToVersion2) {
+    EXPECT_EQ(RunAsWindowsVersion(L"winxp", L"NextStartTaskUnderWine.DISABLED_OnWindowsXp"), 0u);
+    EXPECT_EQ(RunAsWindowsVersion(L"win7", L"NextStartTaskUnderWine.DISABLED_OnWindowsXp"), 1u)
+        << "the child's check of the version must be able to fail";
+}
