@@ -30,6 +30,20 @@ HRESULT GetProperty(IWbemClassObject* object, const wchar_t* name, unique_varian
     return object->Get(name, 0, value.put(), nullptr, nullptr);
 }
 
+// The next object of a query's answer, or null at its end (WBEM_S_FALSE with no object). Anything
+// else (a failure at any position, a time-out, a success without an object) fails the query with
+// its enumeration text. Every walk goes through here, so that they end and fail alike.
+com_ptr<IWbemClassObject> NextObject(IEnumWbemClassObject* objects, const wchar_t* enumerationFailure) {
+    com_ptr<IWbemClassObject> object;
+    ULONG returned = 0;
+    const HRESULT next = objects->Next(QueryTimeout, 1, object.put(), &returned);
+    if (next == WBEM_S_FALSE && !object)
+        return object;
+    if (next != WBEM_S_NO_ERROR || !object)
+        throw HDWMIException(enumerationFailure);
+    return object;
+}
+
 struct QueryMessages {
     const wchar_t* execution;
     const wchar_t* enumeration;
@@ -53,12 +67,8 @@ int WalkDrivePositions(WMIConnection& connection, const QueryMessages& messages,
             throw HDWMIException(messages.execution);
         if (drives->Reset() != 0)
             throw HDWMIException(messages.enumeration);
-        com_ptr<IWbemClassObject> drive;
-        ULONG returned = 0;
-        const HRESULT next = drives->Next(QueryTimeout, 1, drive.put(), &returned);
-        if (next == WBEM_S_TIMEDOUT)
-            throw HDWMIException(messages.enumeration);
-        if (next != 0 || drive.get() == nullptr)
+        const com_ptr<IWbemClassObject> drive = NextObject(drives.get(), messages.enumeration);
+        if (!drive)
             return count;
         readDrive(drive.get(), position);
         ++count;
@@ -78,6 +88,22 @@ ULONG ReadUnsignedProperty(IWbemClassObject* object, const wchar_t* name, const 
     if (GetProperty(object, name, value) != 0 || VariantChangeType(&value, &value, 0, VT_UI4) != S_OK)
         throw HDWMIException(failure);
     return value.ulVal;
+}
+
+// A method's output, asked for semi-synchronously so that its wait has a bound as every query's has;
+// null when the call fails, times out or (as Wine's does) succeeds without a call result.
+com_ptr<IWbemClassObject> CallMethod(WMIConnection& connection, BSTR objectPath, const wchar_t* name) {
+    com_ptr<IWbemCallResult> call;
+    com_ptr<IWbemClassObject> output;
+    if (connection.Services->ExecMethod(objectPath, unique_bstr(name), WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                                        nullptr, nullptr, call.put()) != 0 ||
+        !call)
+        return output;
+    LONG status = WBEM_E_FAILED;
+    if (call->GetCallStatus(QueryTimeout, &status) != 0 || status != 0 ||
+        call->GetResultObject(QueryTimeout, output.put()) != 0)
+        output.reset();
+    return output;
 }
 
 } // namespace
@@ -100,9 +126,12 @@ HRESULT WMIConnection::OpenNamespace(const wchar_t* path, DWORD authenticationLe
     result = CurrentPlatform().CreateLocator(locator.put());
     if (FAILED(result) || !locator)
         return FAILED(result) ? result : E_POINTER;
+    // Vista and later bound the connection's wait at two minutes when asked; earlier releases know no
+    // such flag.
+    const LONG connectFlags = ReadWindowsVersion().dwMajorVersion >= 6 ? WBEM_FLAG_CONNECT_USE_MAX_WAIT : 0;
     com_ptr<IWbemServices> services;
-    result = locator->ConnectServer(unique_bstr(path), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                    services.put());
+    result = locator->ConnectServer(unique_bstr(path), nullptr, nullptr, nullptr, connectFlags, nullptr,
+                                    nullptr, services.put());
     if (FAILED(result) || !services)
         return FAILED(result) ? result : E_POINTER;
     result = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
@@ -172,11 +201,11 @@ bool QueryDisk0IsGPT(WMIConnection& connection) {
         throw HDWMIException(L"An error occurred executing the WMI query to get the disk partitions.");
     if (partitions->Reset() != 0)
         throw HDWMIException(L"An error occurred enumerating the WMI query.");
-    com_ptr<IWbemClassObject> partition;
-    ULONG returned = 0;
-    if (partitions->Next(QueryTimeout, 1, partition.put(), &returned) != 0 || partition.get() == nullptr)
-        throw HDWMIException(
-            L"An error occurred enumerating the WMI query results to get the disk partitions.");
+    const wchar_t* const enumerationFailure =
+        L"An error occurred enumerating the WMI query results to get the disk partitions.";
+    const com_ptr<IWbemClassObject> partition = NextObject(partitions.get(), enumerationFailure);
+    if (!partition) // disk 0 without a partition
+        throw HDWMIException(enumerationFailure);
     const std::wstring type = ReadTextProperty(
         partition.get(), L"Type", L"An error occurred getting the drive partition type from WMI.");
     return type.find(L"GPT:") != std::wstring::npos;
@@ -193,14 +222,10 @@ VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wst
         return VolumeEncryption::NotEncryptable;
     if (executed != 0 || volumes.get() == nullptr)
         throw HDWMIException(L"An error occurred executing the WMI query to get the volume encryption.");
-    com_ptr<IWbemClassObject> volume;
-    ULONG returned = 0;
-    const HRESULT next = volumes->Next(QueryTimeout, 1, volume.put(), &returned);
-    if (next == WBEM_S_FALSE && volume.get() == nullptr)
+    const com_ptr<IWbemClassObject> volume = NextObject(
+        volumes.get(), L"An error occurred enumerating the WMI query results to get the volume encryption.");
+    if (!volume)
         return VolumeEncryption::NotEncryptable;
-    if (next != 0 || volume.get() == nullptr)
-        throw HDWMIException(
-            L"An error occurred enumerating the WMI query results to get the volume encryption.");
 
     // Protection on (1) or unknown (2, a locked volume): encrypted.
     const wchar_t* const unreadable = L"An error occurred getting the volume encryption from WMI.";
@@ -209,11 +234,8 @@ VolumeEncryption QueryVolumeEncryption(WMIConnection& connection, const std::wst
     unique_variant path;
     if (GetProperty(volume.get(), L"__PATH", path) != 0 || path.vt != VT_BSTR)
         throw HDWMIException(unreadable);
-    const unique_bstr method(L"GetConversionStatus");
-    com_ptr<IWbemClassObject> output;
-    if (connection.Services->ExecMethod(path.bstrVal, method, 0, nullptr, nullptr, output.put(), nullptr) !=
-            0 ||
-        output.get() == nullptr || ReadUnsignedProperty(output.get(), L"ReturnValue", unreadable) != 0)
+    const com_ptr<IWbemClassObject> output = CallMethod(connection, path.bstrVal, L"GetConversionStatus");
+    if (!output || ReadUnsignedProperty(output.get(), L"ReturnValue", unreadable) != 0)
         throw HDWMIException(unreadable);
     const ULONG conversion = ReadUnsignedProperty(output.get(), L"ConversionStatus", unreadable);
     return protection == 0 && conversion == 0 ? VolumeEncryption::Decrypted : VolumeEncryption::Encrypted;

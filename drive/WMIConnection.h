@@ -33,8 +33,9 @@ struct WMIConnection {
 };
 
 constexpr int MaxDrivePositions = 8;
-// How long one query waits for its answer: a WMI service that stops answering fails that query
-// instead of holding the run until a deployment engine kills it.
+// How long a query waits for each answer (each Next, and a method's status and output): a WMI service
+// that stops answering fails that query instead of holding the run until a deployment engine kills
+// it. Connecting has no such bound of ours: Windows Vista and later bound it at two minutes.
 constexpr LONG QueryTimeout = 60000;
 
 // The drive inventory, indexed by drive position (the number after PhysicalDrive).

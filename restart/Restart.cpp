@@ -17,15 +17,20 @@ std::wstring CountdownLine(int seconds) {
 namespace {
 volatile LONG g_rebootInitiated = 0;
 
-void ShowError(const wchar_t* text) {
-    CurrentPlatform().ShowMessageBox(text, ApplicationName().c_str(), MB_OK | MB_ICONEXCLAMATION);
+// A message box, or with silentLog an entry in its log: in a silent run no one may be there to
+// answer a box (Local System under a deployment engine), and the run would wait on it for ever.
+void ShowError(const wchar_t* text, SetupContext* silentLog) {
+    if (silentLog != nullptr)
+        silentLog->WriteLog(text);
+    else
+        CurrentPlatform().ShowMessageBox(text, ApplicationName().c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
-void AdjustShutdownPrivilege(DWORD attributes) {
+void AdjustShutdownPrivilege(DWORD attributes, SetupContext* silentLog) {
     Platform& platform = CurrentPlatform();
     unique_handle token;
     if (!platform.OpenOwnProcessToken(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
-        ShowError(L"ERROR: Unable to open process token.");
+        ShowError(L"ERROR: Unable to open process token.", silentLog);
         token.release(); // whatever a failed call left there is no handle
     }
     TOKEN_PRIVILEGES privileges = {};
@@ -33,13 +38,13 @@ void AdjustShutdownPrivilege(DWORD attributes) {
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = attributes;
     if (platform.AdjustPrivileges(token.get(), &privileges) != ERROR_SUCCESS)
-        ShowError(L"ERROR: Uanble to adjust token privileges.");
+        ShowError(L"ERROR: Uanble to adjust token privileges.", silentLog);
 }
 } // namespace
 
-bool RequestReboot() {
+bool RequestReboot(SetupContext* silentLog) {
     Logoff logoff(1);
-    EnableShutdownPrivilege();
+    EnableShutdownPrivilege(silentLog);
     Platform& platform = CurrentPlatform();
     // ExitWindowsEx acts for the interactive user's session; a caller that no user sees (SYSTEM
     // under a deployment engine) asks through InitiateSystemShutdownEx instead.
@@ -47,7 +52,7 @@ bool RequestReboot() {
     const bool initiated = interactive ? platform.RequestReboot(EWX_REBOOT, PlannedRestartReason) != FALSE
                                        : platform.InitiateRestart(PlannedRestartReason) != FALSE;
     const DWORD error = initiated ? 0 : GetLastError();
-    DisableShutdownPrivilege();
+    DisableShutdownPrivilege(silentLog);
     g_rebootInitiated = initiated ? 1 : 0;
     if (initiated) {
         History().Write(std::wstring(L"Windows is restarting (planned: software installation") +
@@ -64,12 +69,12 @@ bool RebootInitiated() {
     return g_rebootInitiated != 0;
 }
 
-void EnableShutdownPrivilege() {
-    AdjustShutdownPrivilege(SE_PRIVILEGE_ENABLED);
+void EnableShutdownPrivilege(SetupContext* silentLog) {
+    AdjustShutdownPrivilege(SE_PRIVILEGE_ENABLED, silentLog);
 }
 
-void DisableShutdownPrivilege() {
-    AdjustShutdownPrivilege(0);
+void DisableShutdownPrivilege(SetupContext* silentLog) {
+    AdjustShutdownPrivilege(0, silentLog);
 }
 
 void RestartIfRequested(SetupContext& context) {
@@ -80,5 +85,5 @@ void RestartIfRequested(SetupContext& context) {
         context.PostDetail(CountdownLine(seconds));
         CurrentPlatform().Pause(1000);
     }
-    RequestReboot();
+    RequestReboot(context.m_bSilent ? &context : nullptr);
 }

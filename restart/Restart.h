@@ -28,10 +28,11 @@ constexpr DWORD PlannedRestartReason =
     SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_SOFTWARE | SHTDN_REASON_MINOR_INSTALLATION;
 
 // Enables the shutdown privilege, asks Windows to restart, and disables the privilege again. True
-// when Windows has started the restart.
-bool RequestReboot();
+// when Windows has started the restart. The privilege's errors show in message boxes, or, given a
+// silent run's context, go to its log.
+bool RequestReboot(SetupContext* silentLog = nullptr);
 // Whether the last request started a restart.
 bool RebootInitiated();
 
-void EnableShutdownPrivilege();
-void DisableShutdownPrivilege();
+void EnableShutdownPrivilege(SetupContext* silentLog = nullptr);
+void DisableShutdownPrivilege(SetupContext* silentLog = nullptr);

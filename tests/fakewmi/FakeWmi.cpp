@@ -54,8 +54,9 @@ void AppendLog(const State& state, const std::wstring& line) {
 }
 
 // Records one call. Returns true, with *injected set, when a fail line of the scenario names this call.
+// property narrows the count: a Get's property, or the drive position of a Next's query.
 bool Record(const wchar_t* method, const std::wstring& property, const std::wstring& args, HRESULT* injected,
-            bool* hang = nullptr) {
+            bool* hang = nullptr, bool* noCallResult = nullptr) {
     State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     state.calls.push_back({method, args});
@@ -70,6 +71,8 @@ bool Record(const wchar_t* method, const std::wstring& property, const std::wstr
             *injected = f.result;
             if (hang)
                 *hang = f.hang;
+            if (noCallResult)
+                *noCallResult = f.noCallResult;
             return true;
         }
     }
@@ -204,8 +207,9 @@ class ClassObject : public ComObject<IWbemClassObject, &IID_IWbemClassObject> {
 
 class Enumerator : public ComObject<IEnumWbemClassObject, &IID_IEnumWbemClassObject> {
   public:
-    // Takes over one reference to each object.
-    explicit Enumerator(std::vector<IWbemClassObject*> objects) : m_objects(std::move(objects)) {}
+    // Takes over one reference to each object; position: the drive position of a drive query, else empty.
+    Enumerator(std::vector<IWbemClassObject*> objects, std::wstring position)
+        : m_objects(std::move(objects)), m_position(std::move(position)) {}
 
     HRESULT STDMETHODCALLTYPE Reset() override {
         HRESULT injected = S_OK;
@@ -220,7 +224,7 @@ class Enumerator : public ComObject<IEnumWbemClassObject, &IID_IEnumWbemClassObj
         HRESULT injected = S_OK;
         std::wstring args = std::to_wstring(static_cast<ULONG>(timeout)) + L"|" + std::to_wstring(count);
         bool hang = false;
-        if (Record(L"Next", L"", args, &injected, &hang)) {
+        if (Record(L"Next", m_position, args, &injected, &hang)) {
             if (hang) // a service that stops answering: the caller's time-out, at most five minutes
                 Sleep(static_cast<ULONG>(timeout) < MaxHang ? static_cast<ULONG>(timeout) : MaxHang);
             if (returned)
@@ -248,7 +252,56 @@ class Enumerator : public ComObject<IEnumWbemClassObject, &IID_IEnumWbemClassObj
             object->Release();
     }
     std::vector<IWbemClassObject*> m_objects;
+    const std::wstring m_position;
     size_t m_next = 0;
+};
+
+// What a semi-synchronous ExecMethod hands back: its output, ready at once unless a fail line
+// makes the wait hang.
+class CallResult : public ComObject<IWbemCallResult, &IID_IWbemCallResult> {
+  public:
+    // Takes over the reference to output.
+    explicit CallResult(IWbemClassObject* output) : m_output(output) {}
+
+    HRESULT STDMETHODCALLTYPE GetResultObject(LONG timeout, IWbemClassObject** object) override {
+        if (object)
+            *object = nullptr;
+        HRESULT injected = S_OK;
+        if (Injected(L"GetResultObject", timeout, &injected))
+            return injected;
+        if (!object)
+            return WBEM_E_INVALID_PARAMETER;
+        *object = m_output;
+        m_output->AddRef();
+        return WBEM_S_NO_ERROR;
+    }
+    HRESULT STDMETHODCALLTYPE GetCallStatus(LONG timeout, LONG* status) override {
+        HRESULT injected = S_OK;
+        if (Injected(L"GetCallStatus", timeout, &injected))
+            return injected;
+        if (!status)
+            return WBEM_E_INVALID_PARAMETER;
+        *status = WBEM_S_NO_ERROR;
+        return WBEM_S_NO_ERROR;
+    }
+    HRESULT STDMETHODCALLTYPE GetResultString(LONG, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
+    HRESULT STDMETHODCALLTYPE GetResultServices(LONG, IWbemServices**) override {
+        return WBEM_E_NOT_SUPPORTED;
+    }
+
+  private:
+    virtual ~CallResult() { m_output->Release(); }
+    // Records the call; true when a fail line answers it with *injected, at once or, for a hang, after
+    // the caller's time-out.
+    static bool Injected(const wchar_t* method, LONG timeout, HRESULT* injected) {
+        bool hang = false;
+        if (!Record(method, L"", std::to_wstring(static_cast<ULONG>(timeout)), injected, &hang))
+            return false;
+        if (hang)
+            Sleep(static_cast<ULONG>(timeout) < MaxHang ? static_cast<ULONG>(timeout) : MaxHang);
+        return true;
+    }
+    IWbemClassObject* m_output;
 };
 
 // The instances that a query names, or false when the text is not one of the two queries the fake knows.
@@ -286,7 +339,8 @@ bool SelectVolumes(const Scenario& scenario, const std::wstring& query,
     return true;
 }
 
-bool Select(const std::wstring& query, bool encryption, std::vector<IWbemClassObject*>* objects) {
+bool Select(const std::wstring& query, bool encryption, std::vector<IWbemClassObject*>* objects,
+            std::wstring* position) {
     State& state = TheState();
     std::lock_guard<std::mutex> hold(state.lock);
     const Scenario& scenario = state.scenario;
@@ -304,14 +358,15 @@ bool Select(const std::wstring& query, bool encryption, std::vector<IWbemClassOb
     std::wstring digits = query.substr(prefix.size(), query.size() - prefix.size() - 1);
     if (digits.size() > 9 || (digits.size() > 1 && digits[0] == L'0'))
         return false;
-    long position = 0;
+    long number = 0;
     for (wchar_t c : digits) {
         if (c < L'0' || c > L'9')
             return false;
-        position = position * 10 + (c - L'0');
+        number = number * 10 + (c - L'0');
     }
-    if (position < Scenario::MaxDrives && scenario.hasDrive[position])
-        objects->push_back(new ClassObject(scenario.drives[position]));
+    if (number < Scenario::MaxDrives && scenario.hasDrive[number])
+        objects->push_back(new ClassObject(scenario.drives[number]));
+    *position = std::to_wstring(number);
     return true;
 }
 
@@ -351,9 +406,10 @@ class Services : public IWbemServices, public IClientSecurity {
         if (!language || _wcsicmp(language, L"WQL") != 0)
             return WBEM_E_INVALID_QUERY_TYPE;
         std::vector<IWbemClassObject*> objects;
-        if (!query || !Select(Text(query), m_encryption, &objects))
+        std::wstring position;
+        if (!query || !Select(Text(query), m_encryption, &objects, &position))
             return WBEM_E_INVALID_QUERY;
-        *result = new Enumerator(std::move(objects));
+        *result = new Enumerator(std::move(objects), position);
         return injected;
     }
 
@@ -487,14 +543,20 @@ class Services : public IWbemServices, public IClientSecurity {
                                          IWbemClassObject*, IWbemClassObject** out,
                                          IWbemCallResult** callResult) override {
         HRESULT injected = S_OK;
-        const bool inject = Record(
-            L"ExecMethod", L"", Text(path) + L"|" + Text(method) + L"|" + std::to_wstring(flags), &injected);
+        bool noCallResult = false;
+        const bool inject =
+            Record(L"ExecMethod", L"", Text(path) + L"|" + Text(method) + L"|" + std::to_wstring(flags),
+                   &injected, nullptr, &noCallResult);
         if (out)
             *out = nullptr;
         if (callResult)
             *callResult = nullptr;
         if (inject && FAILED(injected))
             return injected;
+        // Semi-synchronous: the output comes through the call result, never directly.
+        const bool semisynchronous = (flags & WBEM_FLAG_RETURN_IMMEDIATELY) != 0;
+        if (semisynchronous && (out || !callResult))
+            return WBEM_E_INVALID_PARAMETER;
         if (!m_encryption || !path || !method || _wcsicmp(method, L"GetConversionStatus") != 0)
             return WBEM_E_INVALID_METHOD;
         State& state = TheState();
@@ -509,7 +571,9 @@ class Services : public IWbemServices, public IClientSecurity {
             for (const auto& p : volume.properties)
                 if (p.first == L"ConversionStatus")
                     result.push_back(p);
-            if (out)
+            if (semisynchronous && !noCallResult)
+                *callResult = new CallResult(new ClassObject(result));
+            else if (out)
                 *out = new ClassObject(result);
             return injected;
         }

@@ -8,16 +8,20 @@
 //                                                  a volume in BitLocker's namespace; with no volume
 //                                                  line the namespace does not exist
 //   fail <Method>[:<Property>] <occurrence> <hresult>
-//   fail Next <occurrence> hang                    that Next answers nothing until the caller's
-//                                                  time-out (at most 5 minutes), then WBEM_S_TIMEDOUT
+//   fail <Method> <occurrence> hang                Next, GetCallStatus or GetResultObject answers nothing
+//                                                  until the caller's time-out (at most 5 minutes), then
+//                                                  WBEM_S_TIMEDOUT
+//   fail ExecMethod <occurrence> nocallresult      a semi-synchronous ExecMethod succeeds without a call
+//                                                  result, as Wine's does
 // <value> is "text" (escapes \", \\ and \uXXXX, any UTF-16 unit; any other backslash stands for itself), null
 // (VT_NULL), int:<n> (VT_I4) or array (VT_ARRAY|VT_BSTR with one element, which no VARIANT conversion makes a
 // BSTR). A key left out of a drive line is a property the instance lacks: Get gives WBEM_E_NOT_FOUND. fail
 // makes the n-th call (1-based, counted since the scenario was loaded) of CreateInstance, ConnectServer,
-// SetBlanket, ExecQuery, Reset, Next or Get (Get:<Property> counts only Gets of that property) return
-// <hresult> (decimal or 0x hex). A failure code replaces the call's work; a success code is returned after
-// the work is done, except that Next and Get return any injected code at once, with no object and with the
-// VARIANT untouched.
+// SetBlanket, ExecQuery, Reset, Next, Get, ExecMethod, GetCallStatus or GetResultObject (Get:<Property>
+// counts only Gets of that property, Next:<position> only Nexts of the drive query for that position)
+// return <hresult> (decimal or 0x hex). A failure code replaces the call's work; a success code is returned
+// after the work is done, except that Next, Get, GetCallStatus and GetResultObject return any injected code
+// at once, with no object, status or VARIANT.
 //
 // ConnectServer knows root\CIMV2 and, when the scenario names a volume, BitLocker's namespace
 // root\CIMV2\Security\MicrosoftVolumeEncryption, in any case (else WBEM_E_INVALID_NAMESPACE). ExecQuery
@@ -26,7 +30,8 @@
 // the volume query by drive letter (any other text: WBEM_E_INVALID_QUERY). A position or letter without
 // an object gives an empty enumerator: Next gives WBEM_S_FALSE and no object. A volume has DriveLetter,
 // ProtectionStatus (when given) and __PATH; ExecMethod on that path runs GetConversionStatus, whose
-// output has ReturnValue 0 and the volume's ConversionStatus (when given).
+// output has ReturnValue 0 and the volume's ConversionStatus (when given). With WBEM_FLAG_RETURN_IMMEDIATELY
+// (semi-synchronous) the output comes from the call result's GetResultObject, and GetCallStatus gives 0.
 //
 // Every call is recorded with its arguments as text, joined by '|':
 //   CreateInstance  {interface id}
@@ -36,6 +41,7 @@
 //   Reset           (nothing)
 //   Next            timeout (unsigned)|count
 //   ExecMethod      object path|method|flags
+//   GetCallStatus, GetResultObject   timeout (unsigned)
 //   Get             property|flags
 //   QueryBlanket, CopyProxy (nothing)
 // A null text or pointer reads "(null)", COLE_DEFAULT_PRINCIPAL and COLE_DEFAULT_AUTHINFO "(default)",

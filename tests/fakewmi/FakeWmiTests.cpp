@@ -204,12 +204,15 @@ TEST_F(FakeWmiTest, BadLinesAreRejectedByNumber) {
         {L"partition model=\"x\"", L"line 1: unknown key 'model'"},
         {L"partition type=null\npartition type=null", L"line 2: partition given twice"},
         {L"fail Open 1 5", L"line 1: unknown method 'Open'"},
-        {L"fail Next:Model 1 5", L"line 1: a property can only follow Get"},
+        {L"fail Next:Model 1 5", L"line 1: a drive position from 0 to 15 follows Next"},
+        {L"fail Next:16 1 5", L"line 1: a drive position from 0 to 15 follows Next"},
+        {L"fail Reset:Model 1 5", L"line 1: only Get:<Property> and Next:<position> narrow a failure"},
+        {L"fail Get 1 nocallresult", L"line 1: only ExecMethod can leave out its call result"},
         {L"fail Get 0 5", L"line 1: bad occurrence '0'"},
         {L"fail Get 1 0x1G", L"line 1: bad hresult '0x1G'"},
         {L"fail Get 1 4294967296", L"line 1: bad hresult"},
         {L"fail Get 1", L"line 1: expected: fail"},
-        {L"fail Get 1 hang", L"line 1: only Next can hang"},
+        {L"fail Get 1 hang", L"line 1: only Next, GetCallStatus and GetResultObject can hang"},
         {L"volume C", L"line 1: expected a drive letter and a colon"},
         {L"volume C: colour=int:1", L"line 1: unknown key 'colour'"},
         {L"volume C:\nvolume c:", L"line 2: volume c: given twice"},
@@ -665,4 +668,56 @@ TEST_F(FakeWmiTest, VolumesExistInBitLockersNamespaceWithTheirConversionMethod) 
               services->ExecMethod(object.s, other.s, 0, nullptr, nullptr, &none2.p, nullptr));
     EXPECT_EQ(L"ExecMethod", fakewmi::Calls().back().method);
     EXPECT_EQ(path + L"|GetProtectionStatus|0", fakewmi::Calls().back().args);
+}
+
+TEST_F(FakeWmiTest, NextFailsAtAChosenDrivePositionAndTheMethodAnswersThroughACallResult) {
+    Load(L"drive 0 model=\"A\"\ndrive 1 model=\"B\"\nfail Next:01 2 0x80010108\n");
+    Ptr<IWbemServices> services;
+    services.p = Open();
+    EXPECT_EQ(ReadModels(services.p), (std::vector<std::wstring>{L"A", L"B"})); // the first walk passes
+    Ptr<IEnumWbemClassObject> items;
+    ASSERT_EQ(S_OK, Query(services.p, DriveQuery(1), &items.p));
+    IWbemClassObject* object = nullptr;
+    ULONG returned = 7;
+    EXPECT_EQ(RPC_E_DISCONNECTED, items->Next(WBEM_INFINITE, 1, &object, &returned));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0u, returned);
+
+    Ptr<IWbemLocator> locator;
+    Bstr encryption(L"root\\CIMV2\\Security\\MicrosoftVolumeEncryption");
+    Load(L"volume C: protection=int:0 conversion=int:1\nfail ExecMethod 3 nocallresult\nfail GetCallStatus 2 "
+         L"hang\n");
+    ASSERT_EQ(S_OK, fakewmi::CreateLocator(&locator.p));
+    Ptr<IWbemServices> volumes;
+    ASSERT_EQ(S_OK, locator->ConnectServer(encryption.s, 0, 0, 0, 0, 0, 0, &volumes.p));
+    Ptr<IWbemClassObject> volume;
+    volume.p = First(volumes.p, L"Select * from Win32_EncryptableVolume Where DriveLetter = 'C:'");
+    ASSERT_NE(nullptr, volume.p);
+    Bstr path(TextOf(volume.p, L"__PATH")), method(L"GetConversionStatus");
+    Ptr<IWbemClassObject> direct;
+    EXPECT_EQ(WBEM_E_INVALID_PARAMETER, volumes->ExecMethod(path.s, method.s, WBEM_FLAG_RETURN_IMMEDIATELY,
+                                                            nullptr, nullptr, &direct.p, nullptr));
+    Ptr<IWbemCallResult> call;
+    ASSERT_EQ(S_OK, volumes->ExecMethod(path.s, method.s, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, nullptr,
+                                        nullptr, &call.p));
+    ASSERT_NE(nullptr, call.p);
+    LONG status = -1;
+    EXPECT_EQ(S_OK, call->GetCallStatus(100, &status));
+    EXPECT_EQ(0, status);
+    Ptr<IWbemClassObject> out;
+    ASSERT_EQ(S_OK, call->GetResultObject(100, &out.p));
+    Variant conversion;
+    ASSERT_EQ(S_OK, out->Get(L"ConversionStatus", 0, &conversion, nullptr, nullptr));
+    EXPECT_EQ(1, conversion.lVal);
+    // The third call succeeds without a call result, as Wine's does.
+    Ptr<IWbemCallResult> none;
+    EXPECT_EQ(S_OK, volumes->ExecMethod(path.s, method.s, WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, nullptr,
+                                        nullptr, &none.p));
+    EXPECT_EQ(nullptr, none.p);
+    // The second wait for a status hangs until its time-out.
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(WBEM_S_TIMEDOUT, call->GetCallStatus(300, &status));
+    EXPECT_GE(GetTickCount() - start, 250u);
+    EXPECT_EQ(L"GetCallStatus", fakewmi::Calls().back().method);
+    EXPECT_EQ(L"300", fakewmi::Calls().back().args);
 }

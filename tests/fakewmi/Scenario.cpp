@@ -12,8 +12,9 @@ struct Key {
 const Key DriveKeys[] = {{L"model", L"Model"}, {L"firmware", L"FirmwareRevision"}, {L"pnp", L"PNPDeviceID"}};
 const Key PartitionKeys[] = {{L"type", L"Type"}};
 const Key VolumeKeys[] = {{L"protection", L"ProtectionStatus"}, {L"conversion", L"ConversionStatus"}};
-const wchar_t* const Methods[] = {L"CreateInstance", L"ConnectServer", L"SetBlanket", L"ExecQuery",
-                                  L"Reset",          L"Next",          L"Get",        L"ExecMethod"};
+const wchar_t* const Methods[] = {L"CreateInstance", L"ConnectServer",  L"SetBlanket", L"ExecQuery",
+                                  L"Reset",          L"Next",           L"Get",        L"ExecMethod",
+                                  L"GetCallStatus",  L"GetResultObject"};
 
 // Splits a line at blanks outside double quotes; a '#' outside quotes ends it.
 bool Tokenize(const std::wstring& line, std::vector<std::wstring>* tokens, std::wstring* error) {
@@ -170,18 +171,29 @@ bool ParseFailure(const std::vector<std::wstring>& tokens, Failure* failure, std
         return *error = L"unknown method '" + method + L"'", false;
     if (colon != std::wstring::npos) {
         failure->property = tokens[1].substr(colon + 1);
-        if (method != L"Get" || failure->property.empty())
-            return *error = L"a property can only follow Get, as Get:<Property>", false;
+        long long position = 0;
+        if (method == L"Next" && !ParseDecimal(failure->property, 0, Scenario::MaxDrives - 1, &position))
+            return *error = L"a drive position from 0 to 15 follows Next, as Next:<position>", false;
+        if (method == L"Next")
+            failure->property = std::to_wstring(position); // as the enumerator names its position
+        if ((method != L"Get" && method != L"Next") || failure->property.empty())
+            return *error = L"only Get:<Property> and Next:<position> narrow a failure", false;
     }
     long long occurrence = 0;
     if (!ParseDecimal(tokens[2], 1, 1000000000, &occurrence))
         return *error = L"bad occurrence '" + tokens[2] + L"' (expected 1 or more)", false;
     failure->occurrence = static_cast<long>(occurrence);
     if (tokens[3] == L"hang") {
-        if (method != L"Next")
-            return *error = L"only Next can hang", false;
+        if (method != L"Next" && method != L"GetCallStatus" && method != L"GetResultObject")
+            return *error = L"only Next, GetCallStatus and GetResultObject can hang", false;
         failure->hang = true;
         failure->result = WBEM_S_TIMEDOUT;
+        return true;
+    }
+    if (tokens[3] == L"nocallresult") {
+        if (method != L"ExecMethod")
+            return *error = L"only ExecMethod can leave out its call result", false;
+        failure->noCallResult = true;
         return true;
     }
     if (!ParseHresult(tokens[3], &failure->result))

@@ -22,10 +22,11 @@ using Properties = std::vector<std::pair<std::wstring, Value>>;
 
 struct Failure {
     std::wstring method;
-    std::wstring property; // only for Get; empty counts every call of the method
+    std::wstring property; // Get: the property; Next: the drive position; empty counts every call
     long occurrence = 0;
     HRESULT result = S_OK;
-    bool hang = false; // Next only: answers nothing until the caller's time-out, then WBEM_S_TIMEDOUT
+    bool hang = false;         // answers nothing until the caller's time-out, then WBEM_S_TIMEDOUT
+    bool noCallResult = false; // ExecMethod only: succeeds without the call result it was asked for
 };
 
 struct Scenario {

@@ -58,7 +58,7 @@ DIALOG = {"style": 0x90C000C8, "ex_style": 0x00040000, "x": 0, "y": 0, "cx": 320
 # id, class, text, x, y, cx, cy, style, extended style
 CONTROLS = [
     (-1, "static", 128, 20, 15, 20, 20, 0x50000003, 0x00000020),
-    (1000, "static", "Please wait while setup runs the installation...", 53, 21, 148, 8, 0x50020000, 0),
+    (1000, "static", "Please wait while setup runs the installation...", 53, 21, 260, 8, 0x50020000, 0),
     (1001, "static", "Setup status:", 17, 44, 44, 8, 0x50020000, 0),
     (1002, "static", "[ status text... ]", 65, 44, 237, 8, 0x50020000, 0),
     (1, "button", "OK", 205, 95, 50, 14, 0x58010000, 0),
@@ -308,6 +308,10 @@ def check_icon(resources):
     return "12 images"
 
 
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+
+
 def local(tag):
     return tag.rsplit("}", 1)[-1]
 
@@ -322,17 +326,29 @@ def check_manifest(resources):
     except ET.ParseError as error:
         raise Failure("manifest is not well-formed XML: %s" % error)
     expect(local(root.tag) == "assembly", "manifest root is <%s>, expected <assembly>" % local(root.tag))
+    # No compatibility section: a supported-OS list would make Windows 10 report 10.0 to the program.
     sections = [local(child.tag) for child in root]
-    expect(sections == ["trustInfo"], "manifest sections are %s, expected only trustInfo" % sections)
+    expect(sections == ["trustInfo", "application"],
+           "manifest sections are %s, expected trustInfo and application" % sections)
     levels = [e for e in root.iter() if local(e.tag) == "requestedExecutionLevel"]
     expect(len(levels) == 1, "manifest has %d requestedExecutionLevel elements" % len(levels))
     level, ui = levels[0].get("level"), levels[0].get("uiAccess")
     expect((level, ui) == ("requireAdministrator", "false"),
            "execution level %r uiAccess %r, expected requireAdministrator and false" % (level, ui))
+    expect(root[1].tag == ASM_V3 + "application" and [e.tag for e in root[1]] == [ASM_V3 + "windowsSettings"],
+           "manifest application section is %s holding %s, expected asm.v3 application and windowsSettings"
+           % (root[1].tag, [e.tag for e in root[1]]))
+    settings = [e for e in root.iter() if local(e.tag) == "windowsSettings"]
+    expect(len(settings) == 1 and [e.tag for e in settings[0]] == [WINDOWS_SETTINGS + "dpiAware"],
+           "manifest windowsSettings hold %s, expected dpiAware alone"
+           % [[e.tag for e in s] for s in settings])
+    aware = settings[0][0].text
+    expect(aware is not None and aware.strip() == "true", "manifest dpiAware is %r, expected 'true'" % aware)
     others = sorted({local(e.tag) for e in root.iter()} - {"assembly", "trustInfo", "security",
-                                                           "requestedPrivileges", "requestedExecutionLevel"})
+                                                           "requestedPrivileges", "requestedExecutionLevel",
+                                                           "application", "windowsSettings", "dpiAware"})
     expect(not others, "manifest has further elements: %s" % others)
-    return "requireAdministrator, uiAccess false, nothing else"
+    return "requireAdministrator, uiAccess false, dpiAware true, nothing else"
 
 
 def parse_version_block(data, at):

@@ -97,20 +97,30 @@ def rename_resource(rtype, name, new_name):
     return mutate
 
 
-# The required trust information followed by a list of supported systems, as a shorter manifest.
-WITH_SUPPORTED_OS = (
-    b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
-    b'<trustInfo><security><requestedPrivileges>'
-    b'<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
-    b'</requestedPrivileges></security></trustInfo>'
-    b'<compatibility><application>'
-    b'<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/></application></compatibility></assembly>')
+TRUST = (b'<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges>'
+         b'<requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>'
+         b'</requestedPrivileges></security></trustInfo>')
+DPI_AWARE = b'<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>'
 
 
-def manifest_with_supported_os(data):
-    start, end = resource_span(data, check_pe.RT_MANIFEST, 1)
-    assert len(WITH_SUPPORTED_OS) <= end - start, "the test manifest does not fit"
-    return data[:start] + WITH_SUPPORTED_OS.ljust(end - start) + data[end:]
+def manifest(*sections, settings=DPI_AWARE):
+    """A shorter manifest of the given sections, after the required trust information and the
+    application section holding settings, in place of the built one."""
+    text = (b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">' + TRUST +
+            (b'<application xmlns="urn:schemas-microsoft-com:asm.v3"><windowsSettings>' + settings +
+             b'</windowsSettings></application>' if settings else b'') + b''.join(sections) + b'</assembly>')
+
+    def mutate(data):
+        start, end = resource_span(data, check_pe.RT_MANIFEST, 1)
+        assert len(text) <= end - start, "the test manifest does not fit"
+        return data[:start] + text.ljust(end - start) + data[end:]
+    return mutate
+
+
+SUPPORTED_OS = (b'<compatibility><application>'
+                b'<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/></application></compatibility>')
+PER_MONITOR = (b'<dpiAwareness xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">PerMonitorV2'
+               b'</dpiAwareness>')
 
 
 def field_text(text, other):
@@ -132,6 +142,9 @@ CASES = [
      "dialog 101", "control 7 (id 1004) style"),
     ("dialog style", in_resource(check_pe.RT_DIALOG, 101, struct.pack("<I", 0x90C000C8),
                                  struct.pack("<I", 0x90C800C8)), "dialog 101", "dialog 101 style"),
+    ("first line cut off", in_resource(check_pe.RT_DIALOG, 101, struct.pack("<hhhh", 53, 21, 260, 8),
+                                       struct.pack("<hhhh", 53, 21, 148, 8)),
+     "dialog 101", "control 2 (id 1000) cx is 148"),
     ("dialog font", field_text("MS Shell Dlg", "MS Shell Dlh"), "dialog 101", "face"),
     ("button text", field_text("Close", "Clos!"), "dialog 101", "control 6 (id 8) text"),
     ("icon image depth", first_icon_bits, "icon 128", "icon group 128 holds"),
@@ -141,7 +154,11 @@ CASES = [
     ("manifest level",
      in_resource(check_pe.RT_MANIFEST, 1, b'"requireAdministrator"', b'"asInvoker"'.ljust(22)),
      "manifest", "level 'asInvoker'"),
-    ("manifest supportedOS", manifest_with_supported_os, "manifest", "'compatibility'"),
+    ("manifest supportedOS", manifest(SUPPORTED_OS), "manifest", "'compatibility'"),
+    ("manifest not DPI-aware", manifest(settings=None), "manifest", "sections are ['trustInfo']"),
+    ("manifest dpiAware no", in_resource(check_pe.RT_MANIFEST, 1, b">true<", b">yes <"), "manifest",
+     "dpiAware is 'yes '"),
+    ("manifest dpiAwareness", manifest(settings=DPI_AWARE + PER_MONITOR), "manifest", "}dpiAwareness'"),
     ("manifest id 2", rename_resource(check_pe.RT_MANIFEST, 1, 2), "manifest", "(2, 1033)"),
     ("file description", in_resource(check_pe.RT_VERSION, 1, "FileDescription".encode(UTF16),
                                      "FileDescriptiom".encode(UTF16)), "version", "FileDescription is None"),

@@ -177,6 +177,27 @@ TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
     }
 }
 
+TEST_F(FleetTest, ADriveWalkWhoseNextFailsEndsWith103AndRecordsFailed) {
+    // The walk fails at position 0, and at position 1 behind an unsupported drive (where the supported
+    // drive sits): neither may read as "no supported drive".
+    const std::string cases[] = {"fail Next:0 1 0x80004005\n" + SupportedBehindUnsupported(),
+                                 "fail Next:1 1 0x80010108\n" + SupportedBehindUnsupported()};
+    const std::wstring failure = L"An error occurred while checking the hard drive model. An error occurred "
+                                 L"enumerating the WMI query results to get the drive model.";
+    for (const std::string& scenario : cases) {
+        SCOPED_TRACE(scenario);
+        FakeWmiScenario wmi(directory, scenario);
+        EXPECT_EQ(RunSilent(L""), 103u);
+        Record record = ReadRecord();
+        EXPECT_EQ(record[L"State"], L"Failed");
+        EXPECT_EQ(record[L"ExitCode"], L"0x67");
+        EXPECT_EQ(record[L"Result"], failure);
+        const std::string log = ReadBytes(directory + L"\\VelomarHDDInstallerLog.txt");
+        EXPECT_NE(log.find(LogBytes({L"Exception: " + failure}).substr(2)), std::string::npos);
+        EXPECT_FALSE(AnyPackageFile());
+    }
+}
+
 TEST_F(FleetTest, ARunKilledMidwayLeavesRunning) {
     FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     ProgramRun run(directory, L"\"/l=" + history + L"\"");

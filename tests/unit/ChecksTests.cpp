@@ -187,6 +187,16 @@ TEST_F(ChecksTest, EncryptionThatCannotBeReadStopsWith106AsAnError) {
          L"An error occurred executing the WMI query to get the volume encryption."},
         {L"fail Next 11 0x40004",
          L"An error occurred enumerating the WMI query results to get the volume encryption."},
+        {L"fail Next 11 0x80004005",
+         L"An error occurred enumerating the WMI query results to get the volume encryption."},
+        {L"fail Next 11 0x80041004",
+         L"An error occurred enumerating the WMI query results to get the volume encryption."},
+        // The method's answer: semi-synchronous, through a call result waited for with a bound.
+        {L"fail ExecMethod 1 nocallresult", L"An error occurred getting the volume encryption from WMI."},
+        {L"fail GetCallStatus 1 0x40004", L"An error occurred getting the volume encryption from WMI."},
+        {L"fail GetCallStatus 1 0x80010108", L"An error occurred getting the volume encryption from WMI."},
+        {L"fail GetResultObject 1 0x80041001", L"An error occurred getting the volume encryption from WMI."},
+        {L"fail GetResultObject 1 0", L"An error occurred getting the volume encryption from WMI."},
         {L"fail Get:ProtectionStatus 1 0x80041002",
          L"An error occurred getting the volume encryption from WMI."},
         {L"fail ExecMethod 1 0x80041001", L"An error occurred getting the volume encryption from WMI."},
@@ -201,4 +211,16 @@ TEST_F(ChecksTest, EncryptionThatCannotBeReadStopsWith106AsAnError) {
     // A class that the namespace lacks passes.
     UseScenario(volume + L"fail ExecQuery 11 0x80041010\n");
     EXPECT_EQ(RunSequence(true).posted, (Lines{L"OK"}));
+}
+
+TEST_F(ChecksTest, TheConversionStatusIsAskedSemiSynchronouslyWithBoundedWaits) {
+    UseScenario(std::wstring(SupportedDriveScenario) + L"volume C: protection=int:0 conversion=int:0\n");
+    EXPECT_EQ(RunSequence(true).posted, (Lines{L"OK"}));
+    Lines calls;
+    for (const fakewmi::Call& call : fakewmi::Calls())
+        if (call.method == L"ExecMethod" || call.method == L"GetCallStatus" ||
+            call.method == L"GetResultObject")
+            calls.push_back(call.method + L" " + call.args.substr(call.args.rfind(L'|') + 1));
+    EXPECT_EQ(calls, (Lines{L"ExecMethod 16", L"GetCallStatus 60000", L"GetResultObject 60000"}));
+    EXPECT_EQ(fakewmi::LiveObjects(), 0);
 }

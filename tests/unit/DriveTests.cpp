@@ -59,9 +59,25 @@ TEST_F(WmiTest, OpenConnectsToCimv2WithTheProxyBlanket) {
     for (const fakewmi::Call& call : fakewmi::Calls())
         calls.push_back(call.method + L" " + call.args);
     EXPECT_EQ(calls, (Lines{L"CreateInstance {DC12A687-737F-11CF-884D-00AA004B2E24}",
-                            L"ConnectServer root\\CIMV2|(null)|(null)|(null)|0|(null)",
+                            L"ConnectServer root\\CIMV2|(null)|(null)|(null)|128|(null)",
                             L"SetBlanket 10|0|(null)|3|3|(null)|0"}));
     EXPECT_EQ(fakewmi::LiveObjects(), 0);
+}
+
+TEST_F(WmiTest, TheConnectionWaitIsBoundedWhereWindowsOffersIt) {
+    // Vista and later bound ConnectServer at two minutes on request; earlier releases know no such flag.
+    for (DWORD major : {5u, 6u, 10u}) {
+        SCOPED_TRACE(major);
+        platform.major = major;
+        UseScenario(L"");
+        WMIConnection connection;
+        ASSERT_TRUE(connection.Open());
+        connection.Close();
+        const Lines connects = CallsOf(L"ConnectServer");
+        ASSERT_EQ(connects.size(), 1u);
+        EXPECT_EQ(connects[0], std::wstring(L"root\\CIMV2|(null)|(null)|(null)|") +
+                                   (major >= 6 ? L"128" : L"0") + L"|(null)");
+    }
 }
 
 TEST_F(WmiTest, FailedOpeningUndoesEveryStep) {
@@ -146,6 +162,36 @@ TEST_F(WmiTest, EveryQueryFailureHasItsText) {
     }
 }
 
+TEST_F(WmiTest, ANextThatFailsAtAnyPositionFailsTheWalkWithItsEnumerationText) {
+    // E_FAIL, WBEM_E_PROVIDER_FAILURE, RPC_E_DISCONNECTED, WBEM_E_ACCESS_DENIED, E_ACCESSDENIED, a time-out,
+    // and a success without an object.
+    const wchar_t* const results[] = {L"0x80004005", L"0x80041004", L"0x80010108", L"0x80041003",
+                                      L"0x80070005", L"0x40004",    L"0"};
+    const struct {
+        int (*query)(WMIConnection&);
+        const wchar_t* text;
+    } walks[] = {
+        {QueryDriveModels, L"An error occurred enumerating the WMI query results to get the drive model."},
+        {QueryDriveFirmwareRevisions,
+         L"An error occurred enumerating the WMI query results to get the drive firmware version."},
+        {QueryDrivePNPDeviceIDs, L"An error occurred enumerating the WMI query results to get the PNP ID."},
+    };
+    for (const auto& walk : walks) {
+        // Position 2 is where the walk would end: a failure there is no end either.
+        for (int position = 0; position <= 2; ++position) {
+            for (const wchar_t* result : results) {
+                SCOPED_TRACE(std::to_wstring(position) + L" " + result);
+                UseScenario(L"drive 0 model=\"A\" pnp=\"X\"\ndrive 1 model=\"B\" pnp=\"Y\"\nfail Next:" +
+                            std::to_wstring(position) + L" 1 " + result + L"\n");
+                EXPECT_EQ(Try(walk.query), walk.text);
+                EXPECT_EQ(fakewmi::LiveObjects(), 0);
+            }
+        }
+    }
+    UseScenario(L"drive 0 model=\"A\"\nfail Next:1 1 1\n"); // WBEM_S_FALSE alone is the end
+    EXPECT_EQ(Try(QueryDriveModels), L"1");
+}
+
 TEST_F(WmiTest, PartitionQueryFailuresHaveTheirTexts) {
     const std::wstring partition = L"partition type=\"GPT: System\"\n";
     auto gpt = [](WMIConnection& c) { return int(QueryDisk0IsGPT(c)); };
@@ -155,8 +201,11 @@ TEST_F(WmiTest, PartitionQueryFailuresHaveTheirTexts) {
     EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query.");
     UseScenario(L"");
     EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query results to get the disk partitions.");
-    UseScenario(partition + L"fail Next 1 0x40004");
-    EXPECT_EQ(Try(gpt), L"An error occurred enumerating the WMI query results to get the disk partitions.");
+    for (const wchar_t* result : {L"0x40004", L"0x80004005", L"0x80010108", L"0"}) {
+        UseScenario(partition + L"fail Next 1 " + result);
+        EXPECT_EQ(Try(gpt),
+                  L"An error occurred enumerating the WMI query results to get the disk partitions.");
+    }
     UseScenario(partition + L"fail Get:Type 1 0x80041002");
     EXPECT_EQ(Try(gpt), L"An error occurred getting the drive partition type from WMI.");
     UseScenario(partition);
@@ -333,6 +382,31 @@ TEST_F(DriveStepTest, WmiFailuresFailTheStepWith103EvenForASupportedDrive) {
     EXPECT_FALSE(Check(L"drive 0 model=array\n"));
     EXPECT_EQ(posted, (Lines{L"F 103 1 An error occurred while checking the hard drive model. "
                              L"The value of the WMI property Model could not be read as text."}));
+}
+
+TEST_F(DriveStepTest, AFailingNextInAnyWalkIs103NeverAMissingDriveOrAnEmptyValue) {
+    const std::wstring prefix = L"F 103 1 An error occurred while checking the hard drive model. ";
+    const struct {
+        const wchar_t* failure;
+        const wchar_t* text;
+    } cases[] = {
+        {L"fail Next:0 1 0x80004005",
+         L"An error occurred enumerating the WMI query results to get the drive model."},
+        {L"fail Next:1 1 0x80041004",
+         L"An error occurred enumerating the WMI query results to get the drive model."},
+        {L"fail Next:1 2 0x80010108",
+         L"An error occurred enumerating the WMI query results to get the drive firmware version."},
+        {L"fail Next:0 3 0x80041003",
+         L"An error occurred enumerating the WMI query results to get the PNP ID."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::wstring(c.failure).c_str());
+        EXPECT_FALSE(Check(std::wstring(SupportedDriveScenario) + c.failure + L"\n"));
+        EXPECT_EQ(posted, (Lines{prefix + c.text}));
+        EXPECT_FALSE(LogHas(L"Checking drive position 0 with model number = 'Other Disk 500'"));
+        EXPECT_TRUE(LogHas(L"Exception: " + prefix.substr(8) + c.text));
+        EXPECT_EQ(fakewmi::LiveObjects(), 0);
+    }
 }
 
 TEST_F(DriveStepTest, ModelWithoutValueMatchesNothing) {

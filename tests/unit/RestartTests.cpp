@@ -32,18 +32,36 @@ TEST_F(RestartTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillReq
     EXPECT_EQ(platform.Events(), (Lines{L"OpenToken 40", L"Adjust shutdown 2", unableToAdjust,
                                         L"OpenToken 40", L"Adjust shutdown 0", unableToAdjust}));
 
+    // The OK path, on the dialog's thread: a user is there to answer.
     FakePlatform noToken;
     noToken.openTokenResult = FALSE;
-    SetupThread worker;
-    worker.m_bReboot = TRUE;
-    worker.m_bSilent = TRUE;
-    RestartIfRequested(worker);
-    Lines events(15, L"Pause 1000");
-    events.insert(events.end(), {L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token", unableToAdjust,
-                                 L"Reboot 2 2147680258", L"OpenToken 40", unableToOpen,
-                                 L"Adjust shutdown 0 no-token", unableToAdjust});
-    EXPECT_EQ(noToken.Events(), events);
+    EXPECT_TRUE(RequestReboot());
+    EXPECT_EQ(noToken.Events(), (Lines{L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token",
+                                       unableToAdjust, L"Reboot 2 2147680258", L"OpenToken 40", unableToOpen,
+                                       L"Adjust shutdown 0 no-token", unableToAdjust}));
     EXPECT_EQ(ApplicationName(), L"tarnwick_unit_tests");
+}
+
+TEST_F(RestartTest, ASilentRunLogsThePrivilegeErrorsInsteadOfWaitingOnABox) {
+    platform.openTokenResult = FALSE;
+    {
+        SetupThread worker;
+        worker.m_bReboot = TRUE;
+        worker.m_bSilent = TRUE;
+        RestartIfRequested(worker);
+    }
+    Lines events(15, L"Pause 1000");
+    events.insert(events.end(), {L"OpenToken 40", L"Adjust shutdown 2 no-token", L"Reboot 2 2147680258",
+                                 L"OpenToken 40", L"Adjust shutdown 0 no-token"});
+    EXPECT_EQ(platform.Events(), events); // no message box
+    Lines log{L"Logfile opened", L"Restarting Windows..."};
+    for (const std::wstring& line : CountdownLines())
+        log.push_back(line);
+    for (int step = 0; step < 2; ++step)
+        log.insert(log.end(),
+                   {L"ERROR: Unable to open process token.", L"ERROR: Uanble to adjust token privileges."});
+    log.push_back(L"Logfile closed");
+    EXPECT_EQ(Log(), LogBytes(log));
 }
 
 TEST_F(RestartTest, ARestartIsPlannedGoesThroughTheShutdownApiWhereNoUserSeesAndARefusalIsNoStart) {
