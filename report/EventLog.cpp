@@ -14,7 +14,7 @@ struct Bytes {
 };
 
 Bytes MessageFileResource() {
-    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(EventMessagesResource), MAKEINTRESOURCEW(10));
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(EventMessagesResource), RT_RCDATA);
     HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
     if (loaded == nullptr)
         return {};

@@ -24,7 +24,7 @@ std::wstring ReadValue(HKEY key, const wchar_t* name, DWORD& type) {
 }
 
 std::string ResourceBytes() {
-    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(EventMessagesResource), MAKEINTRESOURCEW(10));
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(EventMessagesResource), RT_RCDATA);
     const char* data = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
     return data != nullptr ? std::string(data, SizeofResource(nullptr, found)) : std::string();
 }
