@@ -93,8 +93,10 @@ RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
     record.SetText(L"Switches", Joined(commandLine.m_switches));
     for (const wchar_t* stale :
-         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore"})
+         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore", L"HistoryLogRefused"})
         record.Remove(stale);
+    if (!history.Refusal().empty()) // no history written into a folder or file others could control
+        record.SetText(L"HistoryLogRefused", history.Refusal());
 }
 
 void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {

@@ -24,7 +24,7 @@ void SetupThread::OnStartInstall(WPARAM, LPARAM lParam) {
     const std::unique_ptr<HWND> block(reinterpret_cast<HWND*>(lParam));
     m_hDialog = block != nullptr ? *block : nullptr;
     RunSequence();
-    ReleaseInstaller();
+    ReleasePackageFiles();
 }
 
 void SetupThread::RunSequence() {

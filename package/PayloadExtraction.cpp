@@ -1,7 +1,10 @@
 #include "package/PayloadExtraction.h"
 
+#include "package/PackageFolder.h"
+#include "platform/OwnFile.h"
 #include "platform/Owned.h"
 #include "platform/Platform.h"
+#include "platform/Security.h"
 #include "platform/WorkingDirectory.h"
 #include "report/SetupContext.h"
 #include "report/SetupException.h"
@@ -17,6 +20,7 @@ const PayloadFile PayloadCatalogue[PayloadFileCount] = {
 
 namespace {
 constexpr int32_t ExtractFailed = ERROR_INVALID_HANDLE; // 6
+constexpr DWORD WritePiece = 8u << 20;
 
 [[noreturn]] void Fail(const wchar_t* message) {
     throw SetupException(message, ExtractFailed, 1);
@@ -42,13 +46,36 @@ ResourceBytes LoadPayload(HMODULE module, WORD id) {
     return {data, SizeofResource(module, resource)};
 }
 
-// Opens the written file again for reading only, sharing it for reading only, and checks that it
-// still holds exactly the resource's bytes: from here on nobody can change, replace or delete it.
+std::wstring FileName(const std::wstring& path) {
+    return path.substr(path.find_last_of(L'\\') + 1);
+}
+
+// The name and the reason, for a write that failed with a Windows error or an exception code.
+[[noreturn]] void FailWriting(const std::wstring& path, const std::wstring& what, DWORD code) {
+    wchar_t number[32];
+    swprintf(number, 32, L", code %u)", static_cast<unsigned>(code));
+    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written (" + what +
+                             number,
+                         ExtractFailed, 1);
+}
+
+// A file whose name another file still holds, or that turned out to be a link, is refused with its
+// reason; any other failure to open it keeps the plain text.
+[[noreturn]] void FailOwnFile(const std::wstring& path, DWORD error) {
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == OwnFileIsReparsePoint ||
+        error == OwnFileHasOtherNames)
+        FailWriting(path, OwnFileRefusal(error), error);
+    Fail(L"Extract file failed, file handle is invalid");
+}
+
+// Opens the written file again for reading only, sharing it for reading only, as a plain file with one
+// name, and checks that it still holds exactly the resource's bytes: from here on nobody can change,
+// replace or delete it.
 unique_hfile HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes) {
-    unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error = 0;
+    unique_hfile file = OpenExistingFile(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL, error);
     if (!file)
-        Fail(L"Extract file failed, file handle is invalid");
+        FailOwnFile(path, error);
     LARGE_INTEGER size = {};
     bool same = GetFileSizeEx(file.get(), &size) && size.QuadPart == bytes.size;
     if (same && bytes.size > 0) {
@@ -63,70 +90,17 @@ unique_hfile HoldUnchanged(const std::wstring& path, const ResourceBytes& bytes)
     return file;
 }
 
-std::wstring FileName(const std::wstring& path) {
-    return path.substr(path.find_last_of(L'\\') + 1);
-}
-
-// The name and the reason, for a write that failed with a Windows error or an exception code.
-[[noreturn]] void FailWriting(const std::wstring& path, const wchar_t* what, DWORD code) {
-    wchar_t reason[96];
-    swprintf(reason, 96, L" (%ls, code %u)", what, static_cast<unsigned>(code));
-    throw SetupException(L"Extract file failed, " + FileName(path) + L" could not be written" + reason,
-                         ExtractFailed, 1);
-}
-
-// A copy into a view of a file can fault: the disk fills up as its pages are written, or the
-// device goes away. Copies run on a thread of their own, and a fault ends that thread instead of
-// the program: the top-level exception filter (all that Windows 2000 offers without __try) ends
-// it with the exception's code. The thread is made at the first copy and kept (a thread for each
-// file costs more than the copy on some systems); after a fault the next copy makes another.
-struct ViewCopier {
-    unique_handle request, done; // auto-reset events
-    unique_handle thread;
-    DWORD threadId = 0;
-    void* to = nullptr;
-    const void* from = nullptr;
-    size_t size = 0;
-    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
-};
-ViewCopier g_copier; // extraction runs on one thread at a time
-
-LONG WINAPI EndFaultedViewCopy(EXCEPTION_POINTERS* exception) {
-    const DWORD code = exception->ExceptionRecord->ExceptionCode;
-    if (GetCurrentThreadId() == g_copier.threadId &&
-        (code == EXCEPTION_IN_PAGE_ERROR || code == EXCEPTION_ACCESS_VIOLATION))
-        ExitThread(code);
-    return g_copier.previousFilter != nullptr ? g_copier.previousFilter(exception)
-                                              : EXCEPTION_CONTINUE_SEARCH;
-}
-
-DWORD WINAPI ServeViewCopies(void*) {
-    for (;;) {
-        WaitForSingleObject(g_copier.request.get(), INFINITE);
-        std::memcpy(g_copier.to, g_copier.from, g_copier.size);
-        SetEvent(g_copier.done.get());
-    }
-}
-
-// The copying thread, made if there is none; false when none can be made.
-bool StartViewCopier() {
-    if (!g_copier.request)
-        g_copier.request.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!g_copier.done)
-        g_copier.done.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!g_copier.thread && g_copier.request && g_copier.done)
-        g_copier.thread.reset(CreateThread(nullptr, 0, ServeViewCopies, nullptr, 0, &g_copier.threadId));
-    return static_cast<bool>(g_copier.thread);
-}
-
-// A file being written: closed, and removed unless kept, when it goes out of scope, so that a write
-// that fails leaves no partial file behind. Files written before it stay, as after any other
-// failed extraction.
+// A file being written, made new under its name (whatever held the name is removed first) with the
+// package files' rights: closed, and removed unless kept, when it goes out of scope, so that a write
+// that fails leaves no partial file behind. Files written before it stay, as after any other failed
+// extraction.
 class NewFile {
   public:
-    explicit NewFile(const std::wstring& path)
-        : m_path(path), m_file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    explicit NewFile(const std::wstring& path) : m_path(path) {
+        static SecurityAttributes rights(PackageFileSddl); // made once: it is the same for every file
+        m_file = ReplaceWithNewFile(path, GENERIC_READ | GENERIC_WRITE, 0, FILE_ATTRIBUTE_NORMAL,
+                                    rights.Get(), m_error);
+    }
     ~NewFile() {
         m_file.reset();
         if (!m_kept)
@@ -135,11 +109,13 @@ class NewFile {
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
     HANDLE get() const { return m_file.get(); }
+    DWORD error() const { return m_error; }
     void Keep() { m_kept = true; }
 
   private:
     const std::wstring& m_path;
     unique_hfile m_file;
+    DWORD m_error = 0;
     bool m_kept = false;
 };
 
@@ -147,31 +123,25 @@ void WriteFileFromBytes(const std::wstring& path, const ResourceBytes& bytes) {
     NewFile file(path);
     if (file.get() == INVALID_HANDLE_VALUE) {
         file.Keep(); // it was never made
-        Fail(L"Extract file failed, file handle is invalid");
+        FailOwnFile(path, file.error());
     }
-    if (bytes.size == 0) { // an empty resource is an empty file; there is nothing to map
-        file.Keep();
-        return;
+    // Straight from where the loaded module holds them into the file: one copy, no buffer of ours, and
+    // a failure (a full disk, a failing device, the program's own pages unreadable) comes back as an
+    // error. Pieces of at most 8 MiB, which every Windows writes to every device in one call.
+    const BYTE* next = static_cast<const BYTE*>(bytes.data);
+    for (DWORD left = bytes.size; left > 0;) {
+        const DWORD piece = std::min<DWORD>(left, WritePiece);
+        DWORD written = 0;
+        if (!CurrentPlatform().WriteToFile(file.get(), next, piece, &written) || written != piece) {
+            const DWORD error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+            if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+                FailWriting(path, L"the disk has no room for it", error);
+            FailWriting(path, L"writing it failed: the device failed or the program could not be read",
+                        error);
+        }
+        next += piece;
+        left -= piece;
     }
-    Platform& platform = CurrentPlatform();
-    // The mapping gives the file its full size first, so that a disk without the room fails here.
-    // It is closed before the file.
-    const unique_handle mapping(platform.CreateWritableMapping(file.get(), bytes.size));
-    if (!mapping) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_DISK_FULL)
-            FailWriting(path, L"the disk has no room for it", error);
-        Fail(L"Extract file failed, file mapping handle is invalid");
-    }
-    DWORD fault = 0;
-    {
-        const unique_mapview view(platform.MapWritableView(mapping.get()));
-        if (!view)
-            Fail(L"Extract file failed, file view is invalid");
-        fault = CopyIntoView(view.get(), bytes.data, bytes.size);
-    }
-    if (fault != 0)
-        FailWriting(path, L"writing it failed: the disk is full or the device failed", fault);
     file.Keep();
 }
 
@@ -213,36 +183,22 @@ void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
 }
 } // namespace
 
-DWORD CopyIntoView(void* view, const void* bytes, size_t size) {
-    if (!StartViewCopier()) { // no thread to spare: copy here, unguarded
-        std::memcpy(view, bytes, size);
-        return 0;
-    }
-    g_copier.to = view;
-    g_copier.from = bytes;
-    g_copier.size = size;
-    g_copier.previousFilter = SetUnhandledExceptionFilter(EndFaultedViewCopy);
-    SetEvent(g_copier.request.get());
-    const HANDLE ends[] = {g_copier.done.get(), g_copier.thread.get()};
-    DWORD result = 0;
-    if (WaitForMultipleObjects(2, ends, FALSE, INFINITE) != WAIT_OBJECT_0) { // the thread ended: a fault
-        if (!GetExitCodeThread(g_copier.thread.get(), &result) || result == 0)
-            result = EXCEPTION_IN_PAGE_ERROR;
-        g_copier.thread.reset();
-        g_copier.threadId = 0;
-    }
-    SetUnhandledExceptionFilter(g_copier.previousFilter);
-    g_copier.previousFilter = nullptr;
-    return result;
+unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+    WriteResourceFile(module, id, path);
+    return HoldResourceFile(module, id, path);
 }
 
-void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+void WriteResourceFile(HMODULE module, WORD id, const std::wstring& path) {
     WriteFileFromBytes(path, LoadPayload(module, id));
 }
 
+unique_hfile HoldResourceFile(HMODULE module, WORD id, const std::wstring& path) {
+    return HoldUnchanged(path, LoadPayload(module, id));
+}
+
 void ExtractInstallationFiles(SetupContext& context) {
-    const std::wstring directory = GetWorkingDirectory();
     context.PostStatus(L"Extracting the installation...");
+    const std::wstring directory = PackageFolder(context);
     CheckPathLengths(directory);
     WIN32_FIND_DATAW found;
     if (unique_hfind(FindFirstFileW(directory.c_str(), &found))) {
@@ -252,18 +208,15 @@ void ExtractInstallationFiles(SetupContext& context) {
     context.PostDetail(L"Extracting installation files");
     HMODULE module = GetModuleHandleW(nullptr);
     CheckFreeSpace(directory, module);
-    for (const PayloadFile& file : PayloadCatalogue) {
-        const std::wstring path = CombinePath(directory, file.name);
-        const ResourceBytes bytes = LoadPayload(module, file.resourceId);
-        WriteFileFromBytes(path, bytes);
-        if (&file == &PayloadCatalogue[0])
-            context.HoldInstaller(HoldUnchanged(path, bytes));
-    }
+    for (const PayloadFile& file : PayloadCatalogue)
+        context.HoldPackageFile(
+            ExtractResourceFile(module, file.resourceId, CombinePath(directory, file.name)));
 }
 
 void DeleteExistingFiles(SetupContext& context) {
     context.PostDetail(L"Deleting existing files");
-    const std::wstring directory = GetWorkingDirectory();
+    context.ReleasePackageFiles();
+    const std::wstring directory = PackageFolder(context);
     for (const PayloadFile& file : PayloadCatalogue)
         DeleteFileW(CombinePath(directory, file.name).c_str());
 }

@@ -1,6 +1,8 @@
 #pragma once
-// The six package files: carried as raw-data resources, written into the working directory, and
-// removed again after the installer has run.
+// The six package files: carried as raw-data resources, written into the package folder, held there
+// unchanged while the installer may use them, and removed again after it has run.
+#include "platform/Owned.h"
+
 #include <windows.h>
 
 #include <string>
@@ -16,15 +18,16 @@ constexpr int PayloadFileCount = 6;
 // In the order extraction and deletion walk them; the installer comes first.
 extern const PayloadFile PayloadCatalogue[PayloadFileCount];
 
-// Cleans the working directory of earlier copies and writes the six files; raises SetupException
-// (code 6) at the first that fails. Setup.exe is then held open, denying writes and deletion, in
-// the context's installer hold until the installer has started.
+// Cleans the package folder of earlier copies and writes the six files; raises SetupException (code 6)
+// at the first that fails. Each file written is held in the context until its deletion or the run's end.
 void ExtractInstallationFiles(SetupContext& context);
-// Deletes the six files from the working directory; what cannot be deleted stays, silently.
+// Releases the held files and deletes the six from the package folder; what cannot be deleted stays,
+// silently.
 void DeleteExistingFiles(SetupContext& context);
-// Writes resource (type 10) id of module to path in one copy through a view of the new file.
-void ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path);
-// Copies size bytes into a writable view of a file. Returns 0, or the code of the exception that
-// ended the copy (EXCEPTION_IN_PAGE_ERROR when the disk filled up or the device failed): a fault
-// in the view fails the write instead of ending the program.
-DWORD CopyIntoView(void* view, const void* bytes, size_t size);
+// Writes resource (type 10) id of module to path as a new file of our own, in one copy from where the
+// module holds it, and returns it held: open for reading, shared for reading only, its bytes checked to be
+// the resource's. Raises SetupException (code 6).
+unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path);
+// Its two halves, apart for the benchmark's account of where the time goes.
+void WriteResourceFile(HMODULE module, WORD id, const std::wstring& path);
+unique_hfile HoldResourceFile(HMODULE module, WORD id, const std::wstring& path);

@@ -1,40 +1,119 @@
 #include "package/RunSetup.h"
 
+#include "package/PackageFolder.h"
+#include "platform/Owned.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
 #include "report/SetupContext.h"
 #include "report/SetupException.h"
 
-#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <new>
 
-void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arguments, DWORD* windowsError,
-                    DWORD* exitCode, unique_hfile releaseWhenStarted) {
+namespace {
+// The request that a new process load its DLLs from System32 before its own folder (Windows 10 and
+// later), so that a DLL planted beside the installer does not load into it. Named here because the
+// headers show them only to programs built for Vista and later.
+constexpr DWORD_PTR MitigationPolicyAttribute = 0x00020007; // PROC_THREAD_ATTRIBUTE_MITIGATION_POLICY
+constexpr DWORD64 PreferSystem32Always = 1ULL << 60;        // ..._IMAGE_LOAD_PREFER_SYSTEM32_ALWAYS_ON
+
+struct StartupInfoEx { // STARTUPINFOEXW
+    STARTUPINFOW StartupInfo;
+    void* lpAttributeList;
+};
+
+// The attribute list that carries the request; List() is null where Windows has no such lists
+// (before Vista) or cannot make this one.
+class PreferSystem32Attributes {
+  public:
+    PreferSystem32Attributes() {
+        using InitializeFn = BOOL(WINAPI*)(void*, DWORD, DWORD, SIZE_T*);
+        using UpdateFn = BOOL(WINAPI*)(void*, DWORD, DWORD_PTR, void*, SIZE_T, void*, SIZE_T*);
+        HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+        const auto initialize =
+            reinterpret_cast<InitializeFn>(GetProcAddress(kernel32, "InitializeProcThreadAttributeList"));
+        const auto update = reinterpret_cast<UpdateFn>(GetProcAddress(kernel32, "UpdateProcThreadAttribute"));
+        m_delete = reinterpret_cast<DeleteFn>(GetProcAddress(kernel32, "DeleteProcThreadAttributeList"));
+        if (initialize == nullptr || update == nullptr || m_delete == nullptr)
+            return;
+        SIZE_T size = 0;
+        initialize(nullptr, 1, 0, &size);
+        m_storage.reset(new (std::nothrow) BYTE[size]);
+        if (size == 0 || m_storage == nullptr || !initialize(m_storage.get(), 1, 0, &size)) {
+            m_storage.reset();
+            return;
+        }
+        m_ready = update(m_storage.get(), 0, MitigationPolicyAttribute, &m_policy, sizeof m_policy, nullptr,
+                         nullptr) != FALSE;
+    }
+    ~PreferSystem32Attributes() {
+        if (m_storage != nullptr)
+            m_delete(m_storage.get());
+    }
+    PreferSystem32Attributes(const PreferSystem32Attributes&) = delete;
+    PreferSystem32Attributes& operator=(const PreferSystem32Attributes&) = delete;
+
+    void* List() const { return m_ready ? m_storage.get() : nullptr; }
+
+  private:
+    using DeleteFn = void(WINAPI*)(void*);
+    DeleteFn m_delete = nullptr;
+    std::unique_ptr<BYTE[]> m_storage;
+    DWORD64 m_policy = PreferSystem32Always;
+    bool m_ready = false;
+};
+
+// CreateProcessW with the System32 request where Windows takes it, else without. A Windows that
+// knows attribute lists but not this policy refuses it with ERROR_INVALID_PARAMETER or
+// ERROR_NOT_SUPPORTED; the version the program is told cannot say beforehand.
+BOOL StartPreferringSystem32(const std::wstring& program, const std::wstring& commandLine,
+                             const std::wstring& directory, PROCESS_INFORMATION* started) {
+    Platform& platform = CurrentPlatform();
+    // CreateProcessW may write into its command line: each try gets a fresh copy.
+    std::wstring buffer;
+    const wchar_t* const folder = directory.empty() ? nullptr : directory.c_str(); // empty: ours
+    const PreferSystem32Attributes attributes;
+    if (attributes.List() != nullptr) {
+        StartupInfoEx startup = {};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.lpAttributeList = attributes.List();
+        buffer = commandLine;
+        if (platform.StartProcess(program.c_str(), &buffer[0],
+                                  CREATE_DEFAULT_ERROR_MODE | EXTENDED_STARTUPINFO_PRESENT, folder,
+                                  &startup.StartupInfo, started))
+            return TRUE;
+        const DWORD error = GetLastError();
+        if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED)
+            return FALSE;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    buffer = commandLine;
+    return platform.StartProcess(program.c_str(), &buffer[0], CREATE_DEFAULT_ERROR_MODE, folder, &startup,
+                                 started);
+}
+} // namespace
+
+void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arguments,
+                    const std::wstring& directory, DWORD* windowsError, DWORD* exitCode) {
     if (!arguments.empty() && arguments[0] != L' ')
         arguments.insert(0, 1, L' ');
     const size_t slash = program.find_last_of(L'\\');
     const std::wstring commandLine =
         (slash == std::wstring::npos ? program : program.substr(slash + 1)) + arguments;
 
-    // CreateProcessW may write into its command line.
-    const std::unique_ptr<wchar_t[]> buffer(new (std::nothrow) wchar_t[commandLine.size() + 1]);
-    if (buffer == nullptr) {
-        *windowsError = 1;
-        return;
-    }
-    std::memcpy(buffer.get(), commandLine.c_str(), (commandLine.size() + 1) * sizeof(wchar_t));
-
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
     unique_process_information process;
-    const BOOL ok = CreateProcessW(program.c_str(), buffer.get(), nullptr, nullptr, FALSE,
-                                   CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &started);
+    BOOL ok = FALSE;
+    try {
+        ok = StartPreferringSystem32(program, commandLine, directory, &started);
+    } catch (const std::bad_alloc&) {
+        *windowsError = 1; // no room for the command line
+        return;
+    }
     const DWORD startError = GetLastError();
     process.take(started);
-    releaseWhenStarted.reset();
     if (!ok) {
         *windowsError = startError != 0 ? startError : 1; // never report a failed start as success
         return;
@@ -48,13 +127,13 @@ void ExecuteProcess(DWORD seconds, const std::wstring& program, std::wstring arg
 }
 
 void RunSetup(SetupContext& context) {
-    const std::wstring path = CombinePath(GetWorkingDirectory(), L"Setup.exe");
+    const std::wstring folder = PackageFolder(context);
+    const std::wstring path = CombinePath(folder, L"Setup.exe");
     context.PostStatus(L"Running the Velomar HD upgrade utility...");
 
     WIN32_FIND_DATAW found;
     if (!unique_hfind(FindFirstFileW(path.c_str(), &found))) {
         const DWORD error = GetLastError();
-        context.ReleaseInstaller();
         throw SetupException(L"An error occurred running the installation wizard."
                              L"The virtual floppy installation application, Setup.exe, was not found at \"" +
                                  path + L"\". Ensure that this file is not missing, in use or corrupt.",
@@ -65,8 +144,8 @@ void RunSetup(SetupContext& context) {
     context.WriteLog(L"executing: " + path + L" " + arguments);
 
     DWORD windowsError = 0, exitCode = 0;
-    ExecuteProcess(SetupTimeLimitSeconds, path, arguments, &windowsError, &exitCode,
-                   context.TakeInstallerHold());
+    // The package files stay held while the installer runs and until the pause after it is over.
+    ExecuteProcess(SetupTimeLimitSeconds, path, arguments, folder, &windowsError, &exitCode);
     CurrentPlatform().Pause(SetupSettlePause);
 
     if (exitCode != 0)

@@ -2,6 +2,8 @@
 
 #include "platform/Owned.h"
 
+#include <aclapi.h>
+
 namespace {
 Platform g_win32;
 Platform* g_current = &g_win32;
@@ -46,12 +48,14 @@ DWORD Platform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return ::WaitForSingleObject(process, milliseconds);
 }
 
-HANDLE Platform::CreateWritableMapping(HANDLE file, DWORD size) {
-    return ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, size, nullptr);
+BOOL Platform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                            const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started) {
+    return ::CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, directory,
+                            startup, started);
 }
 
-void* Platform::MapWritableView(HANDLE mapping) {
-    return ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+BOOL Platform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    return ::WriteFile(file, bytes, size, written, nullptr);
 }
 
 HANDLE Platform::CreateReadOnlyMapping(HANDLE file) {
@@ -107,6 +111,23 @@ BOOL Platform::InitiateRestart(DWORD reason) {
 
 int Platform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) {
     return ::MessageBoxW(nullptr, text, caption, type);
+}
+
+DWORD Platform::ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, nullptr, nullptr, descriptor);
+}
+
+bool Platform::SearchSystemFolderOnly() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+    return setDefaultDllDirectories != nullptr &&
+           setDefaultDllDirectories(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+}
+
+HMODULE Platform::LoadDllByPath(const std::wstring& path) {
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 BOOL Platform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,

@@ -19,6 +19,9 @@ class Platform {
     // Time.
     virtual void Pause(DWORD milliseconds);
     virtual DWORD WaitForProcess(HANDLE process, DWORD milliseconds);
+    // CreateProcessW without security attributes, inherited handles or an environment of its own.
+    virtual BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                              const wchar_t* directory, STARTUPINFOW* startup, PROCESS_INFORMATION* started);
 
     // The machine and the process.
     virtual DWORD ReadCurrentDirectory(DWORD size, wchar_t* buffer);
@@ -27,14 +30,15 @@ class Platform {
     virtual BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status);
     virtual HRESULT CreateLocator(IWbemLocator** locator);
 
-    // Files through mappings: a read-write mapping of size bytes of file and a writable view of all
-    // of it; a read-only mapping of the whole file and a view of it.
-    virtual HANDLE CreateWritableMapping(HANDLE file, DWORD size);
-    virtual void* MapWritableView(HANDLE mapping);
+    // Files: WriteFile at the file's position; a read-only mapping of the whole file and a view of it.
+    virtual BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written);
     virtual HANDLE CreateReadOnlyMapping(HANDLE file);
     virtual const void* MapReadOnlyView(HANDLE mapping);
     // What an open file is: its attributes (a reparse point?) and how many names it has.
     virtual BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+    // The owner and DACL of an open file or folder (opened with READ_CONTROL), in a descriptor for
+    // LocalFree; returns 0 or the Windows error.
+    virtual DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor);
 
     // Restarting Windows. AdjustPrivileges returns GetLastError as it stands right after
     // AdjustTokenPrivileges.
@@ -48,6 +52,12 @@ class Platform {
     virtual BOOL InitiateRestart(DWORD reason);
 
     virtual int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
+
+    // DLL search. True when Windows searches the system folder only from now on
+    // (SetDefaultDllDirectories, looked up at run time); false where it cannot.
+    virtual bool SearchSystemFolderOnly();
+    // Loads a DLL by full path, its own imports searched from its folder first; kept loaded.
+    virtual HMODULE LoadDllByPath(const std::wstring& path);
 
     // Task Scheduler through COM (platform/TaskScheduler.cpp), tasks in its root folder. 2.0 registers
     // task XML, replacing a task of that name; 1.0 saves a task that runs program at every start of

@@ -1,26 +1,9 @@
 #include "report/HistoryLog.h"
 
-#include <shlobj.h>
+#include "platform/OwnFile.h"
+#include "platform/PackageFolder.h"
 
 namespace {
-// Makes every missing folder of path's parent.
-void MakeParentFolders(const std::wstring& path) {
-    const size_t last = path.find_last_of(L"\\/");
-    if (last == std::wstring::npos)
-        return;
-    // Past the root: "C:\", or "\\server\share\" (its first four separators).
-    size_t from = 0;
-    if (path.compare(0, 2, L"\\\\") == 0) {
-        for (int separators = 0; separators < 4 && from != std::wstring::npos; ++separators)
-            from = path.find_first_of(L"\\/", from + 1);
-    } else {
-        from = path.find_first_of(L"\\/");
-    }
-    for (size_t at = from; at != std::wstring::npos && at <= last; at = path.find_first_of(L"\\/", at + 1))
-        if (at > 0 && path[at - 1] != L':')
-            CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-}
-
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty())
         return std::string();
@@ -56,30 +39,20 @@ HistoryLog& History() {
 }
 
 std::wstring DefaultHistoryLogPath() {
-    wchar_t folder[MAX_PATH] = L"";
-    if (SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK)
-        return std::wstring();
-    std::wstring path = folder;
-    if (!path.empty() && path.back() != L'\\')
-        path += L'\\';
-    return path + L"Velomar\\HD Firmware Update\\Tarnwick.log";
+    const std::wstring folder = ProductDataFolder();
+    return folder.empty() ? folder : folder + L"\\Tarnwick.log";
 }
 
 DWORD HistoryLog::Open(const std::wstring& path) {
     Hold hold(m_lock);
     m_file.reset();
-    MakeParentFolders(path);
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
-        (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow > MaxHistoryLogSize))
-        MoveFileExW(path.c_str(), OlderGeneration(path).c_str(), MOVEFILE_REPLACE_EXISTING);
-    // Appends only: runs that share the log (two at once, or a viewer) never overwrite each other.
-    // Written through: a restart or a killed process must not eat the end of the log.
-    m_file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    if (!m_file)
-        return GetLastError() != 0 ? GetLastError() : ERROR_OPEN_FAILED;
+    m_folders.Release();
+    const DWORD error = OpenInTrustedFolder(path);
+    if (error != 0) {
+        m_file.reset();
+        m_folders.Release();
+        return error;
+    }
     LARGE_INTEGER size = {};
     if (GetFileSizeEx(m_file.get(), &size) && size.QuadPart == 0) {
         static const char byteOrderMark[] = "\xEF\xBB\xBF";
@@ -89,9 +62,49 @@ DWORD HistoryLog::Open(const std::wstring& path) {
     return 0;
 }
 
+DWORD HistoryLog::OpenInTrustedFolder(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) {
+        // The folders below the common application-data folder are the program's own: checked too.
+        const std::wstring common = CommonDataFolder();
+        const bool rootFolder = slash > 0 && path[slash - 1] == L':';
+        std::wstring refusal;
+        const DWORD refused = m_folders.Hold(path.substr(0, rootFolder ? slash + 1 : slash), common, refusal);
+        if (refused != 0) {
+            m_refusal += (m_refusal.empty() ? L"" : L" ") + refusal;
+            return refused;
+        }
+    }
+    // Appends only: runs that share the log (two at once, or a viewer) never overwrite each other.
+    // Written through: a restart or a killed process must not eat the end of the log. Only a log of
+    // our own is appended to or rotated: never a link to some other file.
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    DWORD error = 0;
+    m_file = OpenExistingFile(path, access, share, FILE_FLAG_WRITE_THROUGH, error);
+    LARGE_INTEGER size = {};
+    if (m_file && GetFileSizeEx(m_file.get(), &size) && size.QuadPart > MaxHistoryLogSize) {
+        m_file.reset();
+        if (MoveFileExW(path.c_str(), OlderGeneration(path).c_str(), MOVEFILE_REPLACE_EXISTING))
+            error = ERROR_FILE_NOT_FOUND;
+        else
+            m_file = OpenExistingFile(path, access, share, FILE_FLAG_WRITE_THROUGH, error);
+    }
+    if (!m_file && error == ERROR_FILE_NOT_FOUND) {
+        m_file = CreateNewFile(path, access, share, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr,
+                               error);
+        if (!m_file && error == ERROR_FILE_EXISTS) // another run made it a moment ago
+            m_file = OpenExistingFile(path, access, share, FILE_FLAG_WRITE_THROUGH, error);
+    }
+    if (error == OwnFileHasOtherNames || error == OwnFileIsReparsePoint)
+        m_refusal += (m_refusal.empty() ? L"" : L" ") + path + L": " + OwnFileRefusal(error);
+    return m_file ? 0 : (error != 0 ? error : ERROR_OPEN_FAILED);
+}
+
 void HistoryLog::Close() {
     Hold hold(m_lock);
     m_file.reset();
+    m_folders.Release();
 }
 
 void HistoryLog::Write(const std::wstring& text, Severity severity) {

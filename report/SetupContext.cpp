@@ -1,6 +1,8 @@
 #include "report/SetupContext.h"
 
 #include "core/LogText.h"
+#include "platform/OwnFile.h"
+#include "platform/PackageFolder.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
 #include "report/HistoryLog.h"
@@ -9,11 +11,16 @@
 #include "report/SetupException.h"
 
 SetupContext::SetupContext() {
+    // Without FILE_SHARE_DELETE nobody can rename or remove the folder while this handle is open. A
+    // reparse point in its path is followed: redirected user folders are such points.
+    m_workingDirectory.reset(CreateFileW(GetWorkingDirectory().c_str(), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     OpenLog();
 }
 
 SetupContext::~SetupContext() {
-    ReleaseInstaller();
+    ReleasePackageFiles();
     CloseLog();
 }
 
@@ -22,9 +29,11 @@ void SetupContext::OpenLog() {
         CloseLog();
     m_bLogOpen = FALSE;
     const std::wstring path = CombinePath(GetWorkingDirectory(), LogFileName);
-    DeleteFileW(path.c_str());
-    m_logFile.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Only a new file of our own: a name that another file still holds, or a link, leaves the run
+    // without its log rather than writing into someone else's file.
+    DWORD error = 0;
+    m_logFile = ReplaceWithNewFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr, error);
     if (!m_logFile)
         return;
     static const BYTE byteOrderMark[] = {0xFF, 0xFE};
@@ -84,14 +93,10 @@ void SetupContext::ReportError(std::wstring message, int32_t code, BYTE isError)
     WriteLogEntry(L"Exception: " + message, true);
 }
 
-void SetupContext::HoldInstaller(unique_hfile file) {
-    m_hInstallerHold = std::move(file);
+void SetupContext::HoldPackageFile(unique_hfile file) {
+    m_packageFiles.push_back(std::move(file));
 }
 
-unique_hfile SetupContext::TakeInstallerHold() {
-    return std::move(m_hInstallerHold);
-}
-
-void SetupContext::ReleaseInstaller() {
-    m_hInstallerHold.reset();
+void SetupContext::ReleasePackageFiles() {
+    m_packageFiles.clear();
 }

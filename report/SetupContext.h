@@ -8,7 +8,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+struct PackageFolderChoice;
 
 constexpr wchar_t LogFileName[] = L"VelomarHDDInstallerLog.txt";
 // The pause after each status and detail line of a visible run, so that it can be read.
@@ -16,7 +20,7 @@ constexpr DWORD StatusPause = 800;
 
 class SetupContext {
   public:
-    // Opens a fresh log in the working directory.
+    // Holds the working directory and opens a fresh log in it.
     SetupContext();
     virtual ~SetupContext();
     SetupContext(const SetupContext&) = delete;
@@ -27,11 +31,10 @@ class SetupContext {
     void ReportError(std::wstring message, int32_t code, BYTE isError);
     void WriteLog(std::wstring text);
 
-    // Setup.exe, held open from its extraction until the installer has started, so that nobody
-    // can change or replace it in between.
-    void HoldInstaller(unique_hfile file);
-    unique_hfile TakeInstallerHold();
-    void ReleaseInstaller();
+    // The package files, each held open from its extraction until just before it is deleted or the
+    // run ends, so that nobody can change, replace or delete it while the installer may use it.
+    void HoldPackageFile(unique_hfile file);
+    void ReleasePackageFiles();
 
     HWND m_hDialog = nullptr;
     unique_hfile m_logFile;
@@ -39,7 +42,11 @@ class SetupContext {
     BOOL m_bReboot = FALSE;
     BOOL m_bSilent = FALSE;
     BOOL m_bCheckOnly = FALSE; // the checks alone: nothing is extracted, run or restarted
-    unique_hfile m_hInstallerHold;
+    std::vector<unique_hfile> m_packageFiles;
+    // The working directory, held for the whole run so that it cannot be renamed or replaced.
+    unique_hfile m_workingDirectory;
+    // Where this run's package goes, chosen once; its folders are held until the run ends.
+    std::unique_ptr<PackageFolderChoice> m_packageFolder;
 
   private:
     void WriteLogEntry(std::wstring text, bool isError);

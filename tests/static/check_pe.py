@@ -33,7 +33,8 @@ NEWER_THAN_2000 = {
     "CreateMutexExW", "CreateSemaphoreExW", "GetErrorMode", "GetFinalPathNameByHandleW",
     "QueryFullProcessImageNameW", "CancelIoEx", "GetFileInformationByHandleEx",
     "CreateSymbolicLinkW", "RegGetValueW", "RegGetValueA", "RegDeleteKeyExW", "SetProcessDPIAware",
-    "ChangeWindowMessageFilter", "SHGetKnownFolderPath",
+    "ChangeWindowMessageFilter", "SHGetKnownFolderPath", "InitializeProcThreadAttributeList",
+    "UpdateProcThreadAttribute", "DeleteProcThreadAttributeList",
     # Windows 7, 8 and the KB2533623 update
     "SetThreadErrorMode", "GetSystemTimePreciseAsFileTime", "SetDefaultDllDirectories",
     "AddDllDirectory", "RemoveDllDirectory",

@@ -295,6 +295,77 @@ TEST_F(FleetTest, HistoryLogRotatesPastItsCapToOneOlderGeneration) {
     EXPECT_EQ(Entries(history).front().first, "Tarnwick 1.0.0 started");
 }
 
+// An elevated run writes no history where another user could have steered it: into a folder that
+// is a link (Wine shows a Unix symbolic link to a folder as a reparse point), or through a log that is
+// a second name of another file; a log past its cap is rotated over a planted older generation's
+// name, never into the file behind it. The record says why the history went elsewhere.
+TEST_F(FleetTest, HistoryIsNeverWrittenThroughALinkedFolderOrALinkedLog) {
+    const std::wstring cases = Env(L"TARNWICK_FOLDER_CASES");
+    if (cases.empty())
+        GTEST_SKIP() << "TARNWICK_FOLDER_CASES is not set";
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    const std::wstring linked = cases + L"\\linked";
+    ASSERT_NE(GetFileAttributesW(linked.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    {
+        ProgramRun run(directory, L"/s \"/l=" + linked + L"\\run history.log\"");
+        EXPECT_EQ(run.WaitForExit(), 3010u);
+    }
+    EXPECT_FALSE(FileExists(cases + L"\\elsewhere\\run history.log"));
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Installed");
+    EXPECT_EQ(record[L"HistoryLogRefused"],
+              linked + L": it is a link (a reparse point), not a folder of its own");
+
+    // The log a hard link to another file, which another program holds open for reading and writing.
+    const std::wstring other = directory + L"\\other.txt";
+    ASSERT_TRUE(WriteBytes(other, "theirs"));
+    CreateDirectoryW((directory + L"\\history folder").c_str(), nullptr);
+    ASSERT_TRUE(CreateHardLinkW(history.c_str(), other.c_str(), nullptr));
+    {
+        HANDLE held = CreateFileW(other.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(RunSilent(L""), 3010u);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(ReadBytes(other), "theirs");
+    EXPECT_EQ(ReadRecord()[L"HistoryLogRefused"], history + L": it is a link to another file");
+
+    // Past its cap, with the older generation planted as a second name of the other file.
+    ASSERT_TRUE(DeleteFileW(history.c_str()));
+    const std::string old(1024 * 1024 + 1, 'o');
+    ASSERT_TRUE(WriteBytes(history, old));
+    const std::wstring older = directory + L"\\history folder\\run history.lo_";
+    ASSERT_TRUE(CreateHardLinkW(older.c_str(), other.c_str(), nullptr));
+    EXPECT_EQ(RunSilent(L""), 3010u);
+    EXPECT_EQ(ReadBytes(other), "theirs");
+    EXPECT_EQ(ReadBytes(older), old);
+    EXPECT_EQ(Entries(history).back().first, "Exit code 3010 (Installed)");
+    EXPECT_EQ(ReadRecord().count(L"HistoryLogRefused"), 0u);
+}
+
+// Where others may add files to the working folder (777 shows as Everyone may change), the package
+// is written to, and its installer run in, the private folder; the installer log stays.
+TEST_F(FleetTest, AWorkingFolderOthersMayWriteRunsThePackageInThePrivateFolder) {
+    const std::wstring cases = Env(L"TARNWICK_FOLDER_CASES");
+    if (cases.empty())
+        GTEST_SKIP() << "TARNWICK_FOLDER_CASES is not set";
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    const std::wstring open = cases + L"\\777";
+    ProgramRun run(open, L"/s");
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    wchar_t privateFolder[MAX_PATH] = L"";
+    ExpandEnvironmentStringsW(L"%ProgramData%\\Velomar\\HD Firmware Update\\Package", privateFolder,
+                              MAX_PATH);
+    const std::string installerRuns = ReadBytes(directory + L"\\record.txt");
+    const std::wstring expected = std::wstring(L"\t") + privateFolder + L"\t0\n";
+    EXPECT_NE(installerRuns.find(std::string(expected.begin(), expected.end())), std::string::npos)
+        << installerRuns;
+    EXPECT_TRUE(FileExists(open + L"\\VelomarHDDInstallerLog.txt"));
+    for (const wchar_t* name : PackageFiles)
+        EXPECT_FALSE(FileExists(open + L"\\" + name)) << std::string(name, name + wcslen(name));
+}
+
 TEST_F(FleetTest, AnUnwritableHistoryPathFallsBackAndTheRunGoesOn) {
     FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
     // A folder in the file's place: no log can be opened there.

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-// The build passes the program and the fake WMI provider as Unix paths; the tests use Wine's.
+// The build passes the program, the fake WMI provider and the attacker as Unix paths; the tests use Wine's.
 int main(int argc, char** argv) {
-    for (const char* name : {"TARNWICK_EXE", "TARNWICK_FAKE_WMI_DLL"}) {
+    for (const char* name : {"TARNWICK_EXE", "TARNWICK_FAKE_WMI_DLL", "TARNWICK_ATTACKER"}) {
         const char* value = getenv(name);
         if (value == nullptr || value[0] != '/') {
             fprintf(stderr, "%s must name a file by its Unix path\n", name);

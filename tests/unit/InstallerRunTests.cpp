@@ -99,3 +99,35 @@ TEST_F(InstallerRunTest, InstallerPastTheTimeLimitGives258AndIsLeftRunning) {
     }
     EXPECT_TRUE(ended);
 }
+
+TEST_F(InstallerRunTest, StartsInThePackageFolderAskingForSystem32DllsFirst) {
+    PutInstaller();
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"exit:0");
+    SetupThread worker;
+    EXPECT_EQ(RunStep(worker, RunSetup).failure, L"");
+    ASSERT_EQ(platform.starts.size(), 1u);
+    EXPECT_EQ(platform.starts[0].first, DWORD(CREATE_DEFAULT_ERROR_MODE | EXTENDED_STARTUPINFO_PRESENT));
+    EXPECT_EQ(platform.starts[0].second, directory.Path());
+}
+
+TEST_F(InstallerRunTest, WindowsThatRefusesTheDllRequestStartsTheInstallerWithoutIt) {
+    PutInstaller();
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"exit:0");
+    for (DWORD refusal : {DWORD(ERROR_INVALID_PARAMETER), DWORD(ERROR_NOT_SUPPORTED)}) {
+        SCOPED_TRACE(refusal);
+        platform.starts.clear();
+        platform.refuseExtendedStart = refusal;
+        SetupThread worker;
+        EXPECT_EQ(RunStep(worker, RunSetup).failure, L"");
+        ASSERT_EQ(platform.starts.size(), 2u);
+        EXPECT_EQ(platform.starts[1].first, DWORD(CREATE_DEFAULT_ERROR_MODE));
+        EXPECT_EQ(platform.starts[1].second, directory.Path());
+    }
+    // Any other refusal is the start's own failure: it is not tried again.
+    platform.starts.clear();
+    platform.refuseExtendedStart = ERROR_ACCESS_DENIED;
+    SetupThread worker;
+    EXPECT_EQ(RunStep(worker, RunSetup).failure,
+              L"5 1 An Windows error occurred running the hard drive upgrade utility. Error = 5");
+    EXPECT_EQ(platform.starts.size(), 1u);
+}

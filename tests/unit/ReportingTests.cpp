@@ -59,3 +59,33 @@ TEST_F(ReportingTest, LongEntriesGoOnInFurtherLinesOfAtMost255Units) {
               LogBytes({L"Logfile opened", text.substr(0, 253), text.substr(253, 253), text.substr(506),
                         std::wstring(252, L'p'), L"\xD83D\xDCBEq", std::wstring(253, L'z')}));
 }
+
+TEST_F(ReportingTest, LogThatIsALinkOnceOpenedLeavesTheRunWithoutALog) {
+    // Wine never shows a file link as a reparse point: the seam reports one. The name made a moment
+    // ago goes again. (A hard link to a held file: the system tests.)
+    platform.addedFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+    {
+        SetupThread worker;
+        EXPECT_FALSE(worker.m_bLogOpen);
+        worker.WriteLog(L"entry"); // goes nowhere
+    }
+    platform.addedFileAttributes = 0;
+    EXPECT_FALSE(FileExists(directory.File(LogFileName)));
+}
+
+TEST_F(ReportingTest, WorkingDirectoryCannotBeRenamedWhileTheRunHoldsIt) {
+    // The process's own current directory cannot be renamed either: the run sees its folder through the
+    // seam while the process stands elsewhere, so that only the run's hold is tried.
+    platform.currentDirectory = directory.Path();
+    ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
+    const std::wstring moved = directory.Path() + L"-moved";
+    {
+        SetupThread worker;
+        EXPECT_FALSE(MoveFileW(directory.Path().c_str(), moved.c_str()));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_TRUE(MoveFileW(directory.Path().c_str(), moved.c_str())); // released with the run
+    EXPECT_TRUE(MoveFileW(moved.c_str(), directory.Path().c_str()));
+    SetCurrentDirectoryW(directory.Path().c_str());
+    platform.currentDirectory.clear();
+}

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -114,20 +116,23 @@ DWORD FakePlatform::WaitForProcess(HANDLE process, DWORD milliseconds) {
     return fakeWait ? waitResult : Platform::WaitForProcess(process, milliseconds);
 }
 
-HANDLE FakePlatform::CreateWritableMapping(HANDLE file, DWORD size) {
-    if (++m_mappings == failMappingOfCall) {
-        SetLastError(mappingError);
-        return nullptr;
+BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags,
+                                const wchar_t* directory, STARTUPINFOW* startup,
+                                PROCESS_INFORMATION* started) {
+    starts.emplace_back(flags, directory != nullptr ? directory : L"(none)");
+    if (refuseExtendedStart != 0 && (flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
+        SetLastError(refuseExtendedStart);
+        return FALSE;
     }
-    return Platform::CreateWritableMapping(file, size);
+    return Platform::StartProcess(application, commandLine, flags, directory, startup, started);
 }
 
-void* FakePlatform::MapWritableView(HANDLE mapping) {
-    if (++m_views == failViewOfCall) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
+BOOL FakePlatform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    if (++m_writes == failWriteOfCall) {
+        SetLastError(writeError);
+        return FALSE;
     }
-    return Platform::MapWritableView(mapping);
+    return Platform::WriteToFile(file, bytes, size, written);
 }
 
 BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) {
@@ -135,6 +140,25 @@ BOOL FakePlatform::ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* 
     if (read)
         information->dwFileAttributes |= addedFileAttributes;
     return read;
+}
+
+DWORD FakePlatform::ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) {
+    if (securitySddl.empty())
+        return Platform::ReadSecurity(object, descriptor);
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(securitySddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
+bool FakePlatform::SearchSystemFolderOnly() {
+    Record(L"SearchSystemFolderOnly");
+    return systemFolderSearch;
+}
+
+HMODULE FakePlatform::LoadDllByPath(const std::wstring& path) {
+    Record(L"LoadDll " + path);
+    return fakeDllLoads ? nullptr : Platform::LoadDllByPath(path);
 }
 
 BOOL FakePlatform::OpenOwnProcessToken(DWORD access, HANDLE* token) {

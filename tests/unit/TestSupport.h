@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Heap blocks alive in the test process (operator new minus operator delete).
@@ -34,16 +35,22 @@ class FakePlatform : public Platform {
     std::wstring currentDirectory; // when set, reported in place of the real one
     bool fakeWait = false;
     DWORD waitResult = WAIT_OBJECT_0;
-    int failMappingOfCall = 0, failViewOfCall = 0; // 1-based: which call fails; 0: none
-    DWORD mappingError = ERROR_NOT_ENOUGH_MEMORY;  // the failed mapping's last error
+    int failWriteOfCall = 0;      // 1-based: which WriteToFile fails; 0: none
+    DWORD writeError = ERROR_CRC; // the failed write's last error
     BOOL openTokenResult = TRUE;
     DWORD adjustError = ERROR_SUCCESS;
-    bool interactive = true;       // whether a user sees the session
-    BOOL rebootResult = TRUE;      // what both ways of restarting answer
-    DWORD addedFileAttributes = 0; // reported on top of what an open file really has
-    HRESULT taskResult = S_OK;     // what the Task Scheduler calls answer
-    std::wstring taskXml;          // the XML of the last 2.0 registration
-    BOOL eventResult = TRUE;       // what WriteEvent answers (setting ERROR_ACCESS_DENIED when FALSE)
+    bool interactive = true;        // whether a user sees the session
+    BOOL rebootResult = TRUE;       // what both ways of restarting answer
+    DWORD addedFileAttributes = 0;  // reported on top of what an open file really has
+    DWORD refuseExtendedStart = 0;  // when set, a start with an attribute list fails with this error
+    std::wstring securitySddl;      // when set, every file's and folder's owner and DACL
+    bool systemFolderSearch = true; // whether SetDefaultDllDirectories is there to restrict the search
+    bool fakeDllLoads = false;      // record "LoadDll <path>" without loading
+    HRESULT taskResult = S_OK;      // what the Task Scheduler calls answer
+    std::wstring taskXml;           // the XML of the last 2.0 registration
+    BOOL eventResult = TRUE;        // what WriteEvent answers (setting ERROR_ACCESS_DENIED when FALSE)
+    // Each process start: its creation flags and current directory.
+    std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
 
@@ -59,9 +66,13 @@ class FakePlatform : public Platform {
     BOOL ReadPowerStatus(SYSTEM_POWER_STATUS* status) override;
     HRESULT CreateLocator(IWbemLocator** locator) override;
     DWORD WaitForProcess(HANDLE process, DWORD milliseconds) override;
-    HANDLE CreateWritableMapping(HANDLE file, DWORD size) override;
-    void* MapWritableView(HANDLE mapping) override;
+    BOOL StartProcess(const wchar_t* application, wchar_t* commandLine, DWORD flags, const wchar_t* directory,
+                      STARTUPINFOW* startup, PROCESS_INFORMATION* started) override;
+    BOOL WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) override;
     BOOL ReadFileInformation(HANDLE file, BY_HANDLE_FILE_INFORMATION* information) override;
+    DWORD ReadSecurity(HANDLE object, PSECURITY_DESCRIPTOR* descriptor) override;
+    bool SearchSystemFolderOnly() override;
+    HMODULE LoadDllByPath(const std::wstring& path) override;
     BOOL OpenOwnProcessToken(DWORD access, HANDLE* token) override;
     DWORD AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges) override;
     BOOL RequestReboot(UINT flags, DWORD reason) override;
@@ -81,7 +92,7 @@ class FakePlatform : public Platform {
   private:
     void Record(std::wstring event);
     Platform* m_replaced;
-    int m_mappings = 0, m_views = 0;
+    int m_writes = 0;
     std::mutex m_lock;
     std::vector<std::wstring> m_events;
 };
