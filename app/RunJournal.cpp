@@ -3,6 +3,7 @@
 #include "core/TraceLog.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
+#include "report/EventLog.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
 #include "version.h"
@@ -117,13 +118,15 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
         severity = state == TarnwickDlg::RunState::Succeeded ? Severity::Information
                    : recorded == L"Failed"                   ? Severity::Error
                                                              : Severity::Warning;
+        const std::wstring result =
+            recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result;
         record.SetText(L"State", recorded);
         record.SetNumber(L"ExitCode", static_cast<DWORD>(exitCode));
-        record.SetText(L"Result",
-                       recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
+        record.SetText(L"Result", result);
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
+        ReportRunEvent(exitCode, recorded, result);
     }
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
     History().Close();

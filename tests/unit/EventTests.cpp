@@ -134,7 +134,14 @@ TEST_F(EventLogTest, AnEqualCopyStaysAnOtherOneIsReplacedAndAHardLinksTargetIsLe
     EXPECT_EQ(ReadBytes(path), ResourceBytes());
     EXPECT_EQ(ReadBytes(other), "someone else's file");
 
-    EXPECT_EQ(WriteEventMessageFile(directory.File(L"missing")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    // A folder someone else owns gets none; a missing one is made as the history's folders are.
+    platform.securitySddl = L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;WD)";
+    EXPECT_EQ(WriteEventMessageFile(directory.File(L"other")), static_cast<DWORD>(ERROR_INVALID_OWNER));
+    EXPECT_EQ(GetFileAttributesW(directory.File(L"other\\TarnwickMessages.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    platform.securitySddl.clear();
+    EXPECT_EQ(WriteEventMessageFile(directory.File(L"made")), 0u);
+    EXPECT_EQ(ReadBytes(directory.File(L"made\\TarnwickMessages.dll")), ResourceBytes());
 }
 
 // A report writes the message file and registers the source in Wine's registry (HKLM, native view); each
