@@ -46,18 +46,26 @@ std::wstring UserName() {
 }
 } // namespace
 
-const wchar_t* RecordedState(int exitCode, TarnwickDlg::RunState state) {
-    switch (state) {
-    case TarnwickDlg::RunState::Succeeded:
-        return L"Installed";
-    case TarnwickDlg::RunState::Failed:
-        return exitCode == 101 || exitCode == 104 ? L"NotApplicable" : L"Failed";
-    default:
-        return exitCode == IDCANCEL ? L"Cancelled" : L"Failed";
-    }
+// The table's codes are the Windows values the dialog ends with.
+static_assert(ExitCode(Outcome::RestartRequired) == ERROR_SUCCESS_REBOOT_REQUIRED, "3010");
+static_assert(ExitCode(Outcome::RestartAfterOk) == IDOK && ExitCode(Outcome::Cancelled) == IDCANCEL,
+              "OK, Esc");
+static_assert(ExitCode(Outcome::AnotherRunInProgress) == ERROR_INSTALL_ALREADY_RUNNING, "1618");
+static_assert(ExitCode(Outcome::NotStarted) == WorkerNotStarted, "105");
+
+Outcome InstallOutcome(int exitCode, TarnwickDlg::RunState state) {
+    const Reported reported = state == TarnwickDlg::RunState::Succeeded ? Reported::Success
+                              : state == TarnwickDlg::RunState::Failed  ? Reported::Failure
+                                                                        : Reported::Nothing;
+    return InstallOutcome(static_cast<int32_t>(exitCode), reported);
 }
 
-RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine.m_bCheckOnlySwitch == 1) {
+const wchar_t* RecordedState(int exitCode, TarnwickDlg::RunState state) {
+    return RowOf(InstallOutcome(exitCode, state)).state;
+}
+
+RunJournal::RunJournal(const CommandLine& commandLine)
+    : m_checkOnly(commandLine.m_bCheckOnlySwitch == 1), m_switches(Joined(commandLine.m_switches)) {
     HistoryLog& history = History();
     const std::wstring defaultPath = DefaultHistoryLogPath();
     DWORD refused = 0;
@@ -80,6 +88,14 @@ RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine
     history.Write(L"Working folder: " + GetWorkingDirectory());
     history.Write(L"Windows version: " + WindowsVersion());
     history.Write(L"User: " + UserName());
+}
+
+void RunJournal::Begin(bool lockAbandoned) {
+    HistoryLog& history = History();
+    if (lockAbandoned)
+        history.Write(L"The run before this one ended without releasing the run lock (it was killed or "
+                      L"crashed); this run goes on.",
+                      Severity::Warning);
     if (m_checkOnly) {
         history.Write(L"Check only: nothing is installed");
         return;
@@ -92,12 +108,27 @@ RunJournal::RunJournal(const CommandLine& commandLine) : m_checkOnly(commandLine
     record.SetText(L"State", L"Running");
     record.SetText(L"StartTime", NowIso());
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
-    record.SetText(L"Switches", Joined(commandLine.m_switches));
+    record.SetText(L"Switches", m_switches);
     for (const wchar_t* stale :
          {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore", L"HistoryLogRefused"})
         record.Remove(stale);
     if (!history.Refusal().empty()) // no history written into a folder or file others could control
         record.SetText(L"HistoryLogRefused", history.Refusal());
+}
+
+void RunJournal::EndBusy(DWORD lockError) {
+    const OutcomeRow& busy = RowOf(Outcome::AnotherRunInProgress);
+    History().Write(lockError == 0
+                        ? std::wstring(L"Another run is in progress on this machine; this run does nothing.")
+                        : L"Another run may be in progress on this machine: the run lock could not be "
+                          L"taken (error " +
+                              std::to_wstring(lockError) + L"); this run does nothing.",
+                    Severity::Warning);
+    if (!m_checkOnly)
+        ReportRunEvent(Outcome::AnotherRunInProgress, busy.code, L"", busy.meaning);
+    History().Write(L"Exit code " + std::to_wstring(busy.code) + L" (" + busy.meaning + L")",
+                    Severity::Warning);
+    History().Close();
 }
 
 void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
@@ -115,9 +146,9 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
     } else {
         const std::wstring recorded = RecordedState(exitCode, state);
         outcome = recorded;
-        severity = state == TarnwickDlg::RunState::Succeeded ? Severity::Information
-                   : recorded == L"Failed"                   ? Severity::Error
-                                                             : Severity::Warning;
+        severity = recorded == L"Installed" ? Severity::Information
+                   : recorded == L"Failed"  ? Severity::Error
+                                            : Severity::Warning;
         const std::wstring result =
             recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result;
         record.SetText(L"State", recorded);
@@ -126,7 +157,7 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
-        ReportRunEvent(exitCode, recorded, result);
+        ReportRunEvent(InstallOutcome(exitCode, state), exitCode, recorded, result);
     }
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
     History().Close();

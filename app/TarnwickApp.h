@@ -2,6 +2,7 @@
 #include "framework/Application.h"
 
 #include <cstdint>
+#include <string>
 
 // Runs the main dialog and ends the process with the value the dialog ended with.
 class TarnwickApp : public Application {
@@ -11,3 +12,6 @@ class TarnwickApp : public Application {
 
     int32_t m_nExitCode = 0;
 };
+
+// What "?" shows: the switches, the exit codes and where a run leaves its logs and record.
+std::wstring UsageText();

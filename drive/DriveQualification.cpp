@@ -1,5 +1,6 @@
 #include "drive/DriveQualification.h"
 
+#include "core/Outcomes.h"
 #include "drive/WMIConnection.h"
 #include "report/ResultRecord.h"
 #include "report/SetupContext.h"
@@ -29,7 +30,8 @@ bool CheckHardDriveModel(SetupContext& context) {
     try {
         GatherDrives();
     } catch (const HDWMIException& e) {
-        context.ReportError(L"An error occurred while checking the hard drive model. " + e.Message, 103, 1);
+        context.ReportError(L"An error occurred while checking the hard drive model. " + e.Message,
+                            ExitCode(Outcome::DrivesNotQueried), 1);
         return false;
     }
     for (int position = 0; position < DriveCount; ++position)
@@ -45,6 +47,7 @@ bool CheckHardDriveModel(SetupContext& context) {
             return true;
         }
     }
-    context.ReportError(L"This hard disk model is not supported. Model = " + currentModel, 104, 0);
+    context.ReportError(L"This hard disk model is not supported. Model = " + currentModel,
+                        ExitCode(Outcome::NoSupportedDrive), 0);
     return false;
 }

@@ -1,6 +1,7 @@
 #include "install/SetupThread.h"
 
 #include "checks/Checks.h"
+#include "core/Outcomes.h"
 #include "drive/DriveQualification.h"
 #include "drive/WMIConnection.h"
 #include "package/PayloadExtraction.h"
@@ -31,14 +32,14 @@ void SetupThread::RunSequence() {
     try {
         PostStatus(L"Checking for administrator credentials...");
         if (!CheckAdminCredentials(*this)) {
-            ReportError(L"Admin credentials were not found.", 100, 0);
+            ReportError(L"Admin credentials were not found.", ExitCode(Outcome::NotAdministrator), 0);
             return;
         }
         PostDetail(L"Admin credentials were found");
 
         PostStatus(L"Checking Windows version...");
         if (!CheckWindowsVersion(*this)) {
-            ReportError(L"Windows 2000 or later was not found.", 101, 0);
+            ReportError(L"Windows 2000 or later was not found.", ExitCode(Outcome::UnsupportedWindows), 0);
             return;
         }
 
@@ -48,18 +49,19 @@ void SetupThread::RunSequence() {
         } catch (const HDWMIException& e) {
             // The boot loader could not be told: deploying onto an EFI machine is what must not
             // happen, so the run stops here with the boot-loader check's code.
-            ReportError(e.Message, 101, 1);
+            ReportError(e.Message, ExitCode(Outcome::UnsupportedWindows), 1);
             return;
         }
         if (efi) {
-            ReportError(L"Windows is using an EFI boot loader, we can't deploy this update.", 101, 0);
+            ReportError(L"Windows is using an EFI boot loader, we can't deploy this update.",
+                        ExitCode(Outcome::UnsupportedWindows), 0);
             PostDetail(L"Refer to the ReadMe file for instructions to update the firmware locally.");
             return;
         }
 
         PostStatus(L"Checking system power status...");
         if (!IsOnACPower(*this)) {
-            ReportError(L"System is not on AC power.", 102, 0);
+            ReportError(L"System is not on AC power.", ExitCode(Outcome::OnBattery), 0);
             return;
         }
         PostDetail(L"System is on AC power");
@@ -74,13 +76,13 @@ void SetupThread::RunSequence() {
             encrypted = FindEncryptedVolume(*this);
         } catch (const HDWMIException& e) {
             ReportError(L"An error occurred while checking BitLocker encryption. " + e.Message,
-                        VolumeEncrypted, 1);
+                        ExitCode(Outcome::VolumeEncrypted), 1);
             return;
         }
         if (!encrypted.empty()) {
             ReportError(L"BitLocker encryption is on for drive " + encrypted +
                             L", we can't deploy this update onto it.",
-                        VolumeEncrypted, 0);
+                        ExitCode(Outcome::VolumeEncrypted), 0);
             PostDetail(L"Refer to the ReadMe file for instructions to update the firmware locally.");
             return;
         }

@@ -1,5 +1,6 @@
 #include "package/PayloadExtraction.h"
 
+#include "core/Outcomes.h"
 #include "package/PackageFolder.h"
 #include "platform/OwnFile.h"
 #include "platform/Owned.h"
@@ -19,7 +20,7 @@ const PayloadFile PayloadCatalogue[PayloadFileCount] = {
 };
 
 namespace {
-constexpr int32_t ExtractFailed = ERROR_INVALID_HANDLE; // 6
+constexpr int32_t ExtractFailed = ExitCode(Outcome::PackageNotWritten);
 constexpr DWORD WritePiece = 8u << 20;
 
 [[noreturn]] void Fail(const wchar_t* message) {

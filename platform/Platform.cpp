@@ -130,6 +130,78 @@ HMODULE Platform::LoadDllByPath(const std::wstring& path) {
     return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+namespace {
+template <typename Function> Function Kernel32Function(const char* name) {
+    return reinterpret_cast<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
+}
+
+// Calls use(boundary) with a boundary descriptor that holds the Administrators group, and keeps the
+// last error that use left. The functions are Windows Vista's.
+template <typename Use> HANDLE WithAdministratorsBoundary(Use use) {
+    using CreateBoundaryFn = HANDLE(WINAPI*)(LPCWSTR, ULONG);
+    using AddSidFn = BOOL(WINAPI*)(HANDLE*, PSID);
+    using DeleteBoundaryFn = VOID(WINAPI*)(HANDLE);
+    const auto createBoundary = Kernel32Function<CreateBoundaryFn>("CreateBoundaryDescriptorW");
+    const auto addSid = Kernel32Function<AddSidFn>("AddSIDToBoundaryDescriptor");
+    const auto deleteBoundary = Kernel32Function<DeleteBoundaryFn>("DeleteBoundaryDescriptor");
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    unique_sid administrators;
+    if (createBoundary == nullptr || addSid == nullptr || deleteBoundary == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                    0, 0, 0, 0, 0, administrators.put()))
+        return nullptr;
+    ::SetLastError(0);
+    HANDLE boundary = createBoundary(L"Tarnwick", 0);
+    if (boundary == nullptr) {
+        if (::GetLastError() == 0)
+            ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED); // a stub that says nothing
+        return nullptr;
+    }
+    HANDLE result = addSid(&boundary, administrators.get()) ? use(boundary) : nullptr;
+    const DWORD error = ::GetLastError();
+    deleteBoundary(boundary);
+    ::SetLastError(error);
+    return result;
+}
+} // namespace
+
+HANDLE Platform::CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix) {
+    using CreateNamespaceFn = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+    const auto create = Kernel32Function<CreateNamespaceFn>("CreatePrivateNamespaceW");
+    if (create == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    return WithAdministratorsBoundary([&](HANDLE boundary) { return create(attributes, boundary, prefix); });
+}
+
+HANDLE Platform::OpenAdministratorsNamespace(const wchar_t* prefix) {
+    using OpenNamespaceFn = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
+    const auto open = Kernel32Function<OpenNamespaceFn>("OpenPrivateNamespaceW");
+    if (open == nullptr) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    return WithAdministratorsBoundary([&](HANDLE boundary) { return open(boundary, prefix); });
+}
+
+void Platform::ClosePrivateNamespace(HANDLE space) {
+    using CloseNamespaceFn = BOOLEAN(WINAPI*)(HANDLE, ULONG);
+    if (const auto close = Kernel32Function<CloseNamespaceFn>("ClosePrivateNamespace"))
+        close(space, 0); // the namespace stays while another run has it open
+}
+
+HANDLE Platform::CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) {
+    return ::CreateMutexW(attributes, FALSE, name);
+}
+
+DWORD Platform::TryTakeMutex(HANDLE mutex) {
+    return ::WaitForSingleObject(mutex, 0);
+}
+
 BOOL Platform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
                           const wchar_t** strings) {
     HANDLE log = ::RegisterEventSourceW(nullptr, source);

@@ -99,10 +99,13 @@ std::wstring EventMessageFolder() {
     return slash == std::wstring::npos ? std::wstring() : log.substr(0, slash);
 }
 
-void ReportRunEvent(int32_t exitCode, const std::wstring& state, const std::wstring& result) {
+void ReportRunEvent(Outcome outcome, int32_t exitCode, const std::wstring& state,
+                    const std::wstring& result) {
+    const std::optional<EventOutcome> event = RunEventOutcome(outcome);
+    if (!event)
+        return;
     const std::wstring folder = EventMessageFolder();
-    const DWORD error =
-        ReportOutcomeEvent(folder, EventFor(RunEventOutcome(exitCode, state), exitCode, state, result));
+    const DWORD error = ReportOutcomeEvent(folder, EventFor(*event, exitCode, state, result));
     if (error != 0)
         History().Write(L"The run's event could not be written to the Application log, or its message file "
                         L"to " +

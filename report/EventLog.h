@@ -27,6 +27,6 @@ DWORD ReportOutcomeEvent(const std::wstring& folder, const Event& event);
 
 // Where the message file stays for good: the default history log's folder, whatever "l=" says.
 std::wstring EventMessageFolder();
-// An installing run's event (RunEventOutcome) with its message file in EventMessageFolder; a failure
-// is written to the history log as a warning and changes nothing else.
-void ReportRunEvent(int32_t exitCode, const std::wstring& state, const std::wstring& result);
+// A run's event (RunEventOutcome; none for passed checks) with its message file in
+// EventMessageFolder; a failure is written to the history log as a warning and changes nothing else.
+void ReportRunEvent(Outcome outcome, int32_t exitCode, const std::wstring& state, const std::wstring& result);

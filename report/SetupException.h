@@ -14,7 +14,3 @@ struct SetupException {
     int32_t Code;
     BYTE IsError;
 };
-
-// The run's code when the working directory's or Windows's volume is encrypted with BitLocker, or
-// when that cannot be told.
-constexpr int32_t VolumeEncrypted = 106;

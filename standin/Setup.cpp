@@ -19,6 +19,8 @@
 //
 // Plain Win32, built without exceptions and without the C++ library: the library's exception
 // support links winpthread, which imports functions that Windows 2000 and XP lack.
+#include "StandinMark.h"
+
 #include <windows.h>
 
 #include <shellapi.h>

@@ -34,7 +34,9 @@ NEWER_THAN_2000 = {
     "QueryFullProcessImageNameW", "CancelIoEx", "GetFileInformationByHandleEx",
     "CreateSymbolicLinkW", "RegGetValueW", "RegGetValueA", "RegDeleteKeyExW", "SetProcessDPIAware",
     "ChangeWindowMessageFilter", "SHGetKnownFolderPath", "InitializeProcThreadAttributeList",
-    "UpdateProcThreadAttribute", "DeleteProcThreadAttributeList",
+    "UpdateProcThreadAttribute", "DeleteProcThreadAttributeList", "CreateBoundaryDescriptorW",
+    "AddSIDToBoundaryDescriptor", "DeleteBoundaryDescriptor", "CreatePrivateNamespaceW",
+    "OpenPrivateNamespaceW", "ClosePrivateNamespace",
     # Windows 7, 8 and the KB2533623 update
     "SetThreadErrorMode", "GetSystemTimePreciseAsFileTime", "SetDefaultDllDirectories",
     "AddDllDirectory", "RemoveDllDirectory",

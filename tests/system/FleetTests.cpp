@@ -82,6 +82,34 @@ bool HasEntry(const std::vector<std::pair<std::string, char>>& entries, const st
     return false;
 }
 
+// The names in a folder, with each file's size.
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0)
+            names.push_back(std::wstring(found.cFileName) + L" " + std::to_wstring(found.nFileSizeLow));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+size_t CountEntries(const std::vector<std::pair<std::string, char>>& entries, const std::string& text,
+                    char type) {
+    size_t count = 0;
+    for (const auto& entry : entries)
+        count += entry.first == text && entry.second == type ? 1 : 0;
+    return count;
+}
+
+// Under Wine the private namespace is a stub: the run lock is the Global\ mutex.
+const wchar_t* const GlobalRunLock = L"Global\\TarnwickRunLock";
+const char* const AnotherRunLine = "Another run is in progress on this machine; this run does nothing.";
+const char* const AnotherRunEnd = "Exit code 1618 (another run is in progress)";
+
 class FleetTest : public ProgramTest {
   protected:
     void SetUp() override {
@@ -408,6 +436,95 @@ TEST_F(FleetTest, SilentUsageShowsNothingAndEndsWith0) {
         EXPECT_FALSE(FileExists(directory + L"\\VelomarHDDInstallerLog.txt"));
         EXPECT_TRUE(ReadRecord().empty());
     }
+}
+
+// While a silent run's installer runs, a second silent run in the same folder, a check-only run in
+// another folder and a run with a window each end with 1618: nothing written into their folders,
+// the record as it was, and the first run ends as it would alone.
+TEST_F(FleetTest, RunsBesideAnInstallingRunEndWith1618AndTouchNothing) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"sleep:20000");
+    const std::wstring log = directory + L"\\VelomarHDDInstallerLog.txt";
+    ProgramRun first(directory, L"/s \"/l=" + history + L"\"");
+    const std::string executing = LogBytes({L"executing: " + directory + L"\\Setup.exe -s"}).substr(2);
+    for (int i = 0; i < 600 && ReadBytes(log).find(executing) == std::string::npos; ++i)
+        Sleep(100);
+    ASSERT_NE(ReadBytes(log).find(executing), std::string::npos) << "the installer never started";
+    const Record running = ReadRecord();
+    ASSERT_EQ(running.at(L"State"), L"Running");
+    const std::string logWhileInstalling = ReadBytes(log);
+    const std::vector<std::wstring> folderWhileInstalling = Listing(directory);
+    const std::wstring other = NewScratchFolder(L"tarnwick-other");
+
+    ProgramRun second(directory, L"/s \"/l=" + history + L"\"");
+    EXPECT_EQ(second.WaitForExit(), 1618u);
+    ProgramRun check(other, L"/s /c \"/l=" + history + L"\"");
+    EXPECT_EQ(check.WaitForExit(), 1618u);
+    ProgramRun visible(other, L"\"/l=" + history + L"\"");
+    const HWND box = visible.WaitForWindow(L"Tarnwick");
+    ASSERT_NE(box, nullptr);
+    wchar_t text[256] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 256);
+    EXPECT_EQ(std::wstring(text).rfind(L"Another run of the Velomar HD firmware update is in progress", 0),
+              0u)
+        << text;
+    EXPECT_EQ(visible.Dialog(), nullptr);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(visible.WaitForExit(), 1618u);
+
+    EXPECT_EQ(ReadBytes(log), logWhileInstalling);
+    EXPECT_EQ(Listing(directory), folderWhileInstalling);
+    EXPECT_TRUE(Listing(other).empty());
+    EXPECT_EQ(ReadRecord(), running);
+
+    EXPECT_EQ(first.WaitForExit(60000), 3010u);
+    EXPECT_EQ(ReadBytes(log), LogBytes(LogOf(SuccessfulRun(directory))));
+    EXPECT_FALSE(AnyPackageFile());
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    const auto entries = Entries(history);
+    EXPECT_EQ(CountEntries(entries, AnotherRunLine, '2'), 3u);
+    EXPECT_EQ(CountEntries(entries, AnotherRunEnd, '2'), 3u);
+    EXPECT_EQ(CountEntries(entries, "Check only: nothing is installed", '1'), 0u);
+    EXPECT_EQ(entries.back(), std::make_pair(std::string("Exit code 3010 (Installed)"), '1'));
+    RemoveDirectoryW(other.c_str());
+}
+
+// A run killed while it holds the lock leaves it abandoned (here another handle keeps the mutex
+// alive, as a waiting run's would): the next run takes it, says so in the history and goes on.
+TEST_F(FleetTest, ALockLeftByAKilledRunIsTakenAndTheHistorySaysSo) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    ProgramRun first(directory, L"\"/l=" + history + L"\"");
+    ASSERT_TRUE(first.WaitForStatus(L"Checking hard drive model..."));
+    HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, GlobalRunLock);
+    ASSERT_NE(lock, nullptr);
+    first.Kill();
+    EXPECT_EQ(RunSilent(L""), 3010u);
+    CloseHandle(lock);
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    EXPECT_TRUE(HasEntry(Entries(history),
+                         "The run before this one ended without releasing the run lock (it was killed or "
+                         "crashed); this run goes on.",
+                         '2'));
+}
+
+// Another program has taken the lock's name first (an event here; under Windows a mutex whose DACL
+// shuts the run out does the same): the run cannot tell that it is alone and does nothing.
+TEST_F(FleetTest, ALockNameTakenBySomeoneElseCountsAsAnotherRun) {
+    HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, GlobalRunLock);
+    ASSERT_NE(squatter, nullptr);
+    EXPECT_EQ(RunSilent(L""), 1618u);
+    CloseHandle(squatter);
+    EXPECT_FALSE(FileExists(directory + L"\\VelomarHDDInstallerLog.txt"));
+    EXPECT_FALSE(AnyPackageFile());
+    EXPECT_TRUE(ReadRecord().empty());
+    const auto entries = Entries(history); // the header, then why, then the end
+    ASSERT_EQ(entries.size(), 7u);
+    EXPECT_EQ(entries[0].first, "Tarnwick 1.0.0 started");
+    EXPECT_EQ(entries[5],
+              std::make_pair(std::string("Another run may be in progress on this machine: the run "
+                                         "lock could not be taken (error 6); this run does nothing."),
+                             '2'));
+    EXPECT_EQ(entries[6], std::make_pair(std::string(AnotherRunEnd), '2'));
 }
 
 // A run ends with its event: the event source is registered with the message file, which the run

@@ -59,17 +59,28 @@ TEST(Events, EachEventCarriesCodeStateAndResultAndItsTypeAsReportEventWTakesIt) 
               EVENTLOG_INFORMATION_TYPE);
 }
 
-TEST(Events, AnInstallingRunsCodeAndStateChooseItsEvent) {
-    EXPECT_EQ(RunEventOutcome(3010, L"Installed"), EventOutcome::Installed);
-    EXPECT_EQ(RunEventOutcome(0, L"Installed"), EventOutcome::Installed);
-    EXPECT_EQ(RunEventOutcome(1, L"Installed"), EventOutcome::Installed);
-    EXPECT_EQ(RunEventOutcome(101, L"NotApplicable"), EventOutcome::NotApplicable);
-    EXPECT_EQ(RunEventOutcome(104, L"NotApplicable"), EventOutcome::NotApplicable);
-    EXPECT_EQ(RunEventOutcome(2, L"Cancelled"), EventOutcome::Cancelled);
-    EXPECT_EQ(RunEventOutcome(1618, L""), EventOutcome::AnotherRunInProgress);
-    EXPECT_EQ(RunEventOutcome(107, L"Updated"), EventOutcome::AlreadyOnDrive);
-    for (int code : {1, 6, 100, 102, 103, 105, 106, 258})
-        EXPECT_EQ(RunEventOutcome(code, L"Failed"), EventOutcome::Failed) << code;
+TEST(Events, EachOutcomeOfARunHasItsEventAndPassedChecksNone) {
+    const std::pair<Outcome, std::optional<EventOutcome>> table[] = {
+        {Outcome::RestartStarted, EventOutcome::Installed},
+        {Outcome::ChecksPassed, std::nullopt},
+        {Outcome::RestartRequired, EventOutcome::Installed},
+        {Outcome::RestartAfterOk, EventOutcome::Installed},
+        {Outcome::Cancelled, EventOutcome::Cancelled},
+        {Outcome::AnotherRunInProgress, EventOutcome::AnotherRunInProgress},
+        {Outcome::NotAdministrator, EventOutcome::Failed},
+        {Outcome::UnsupportedWindows, EventOutcome::NotApplicable},
+        {Outcome::OnBattery, EventOutcome::Failed},
+        {Outcome::DrivesNotQueried, EventOutcome::Failed},
+        {Outcome::NoSupportedDrive, EventOutcome::NotApplicable},
+        {Outcome::NotStarted, EventOutcome::Failed},
+        {Outcome::VolumeEncrypted, EventOutcome::Failed},
+        {Outcome::PackageNotWritten, EventOutcome::Failed},
+        {Outcome::InstallerFailed, EventOutcome::Failed},
+        {Outcome::WindowsError, EventOutcome::Failed},
+    };
+    ASSERT_EQ(std::size(table), OutcomeCount);
+    for (const auto& [outcome, event] : table)
+        EXPECT_EQ(RunEventOutcome(outcome), event) << ExitCode(outcome);
 }
 
 using EventLogTest = ScratchTest;

@@ -196,6 +196,56 @@ int FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UI
     return IDOK;
 }
 
+namespace {
+// "D:P(A;;GA;;;SY)..." and whether a child would inherit the handle.
+std::wstring Describe(const SECURITY_ATTRIBUTES* attributes) {
+    if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr)
+        return L"default";
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+    std::wstring description = std::wstring(text != nullptr ? text : L"?") + L" inherit " +
+                               std::to_wstring(attributes->bInheritHandle);
+    LocalFree(text);
+    return description;
+}
+HANDLE const FakeNamespace = reinterpret_cast<HANDLE>(0x4e53);
+} // namespace
+
+HANDLE FakePlatform::CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix) {
+    Record(std::wstring(L"CreateNamespace ") + prefix + L" " + Describe(attributes));
+    SetLastError(createNamespaceError);
+    return createNamespaceError == 0 ? FakeNamespace : nullptr;
+}
+
+HANDLE FakePlatform::OpenAdministratorsNamespace(const wchar_t* prefix) {
+    Record(std::wstring(L"OpenNamespace ") + prefix);
+    SetLastError(openNamespaceError);
+    return openNamespaceError == 0 ? FakeNamespace : nullptr;
+}
+
+void FakePlatform::ClosePrivateNamespace(HANDLE space) {
+    Record(space == FakeNamespace ? L"CloseNamespace" : L"CloseNamespace of another handle");
+}
+
+HANDLE FakePlatform::CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) {
+    Record(std::wstring(L"CreateMutex ") + name + L" " + Describe(attributes));
+    if (createMutexError != 0) {
+        SetLastError(createMutexError);
+        return nullptr;
+    }
+    return CreateMutexW(nullptr, FALSE, nullptr);
+}
+
+DWORD FakePlatform::TryTakeMutex(HANDLE mutex) {
+    Record(L"TakeMutex");
+    if (takeMutexResult == WAIT_FAILED)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return takeMutexResult == WAIT_OBJECT_0 || takeMutexResult == WAIT_ABANDONED
+               ? Platform::TryTakeMutex(mutex) == WAIT_OBJECT_0 ? takeMutexResult : WAIT_FAILED
+               : takeMutexResult;
+}
+
 HRESULT FakePlatform::RegisterTaskXml(const wchar_t* name, const wchar_t* xml) {
     Record(std::wstring(L"TaskXml ") + name);
     taskXml = xml;

@@ -53,9 +53,13 @@ class FakePlatform : public Platform {
     std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
+    // The run lock: the error with which making and opening the namespace fail (0: they succeed),
+    // the mutex's (0: a real unnamed mutex), and what taking it answers.
+    DWORD createNamespaceError = ERROR_CALL_NOT_IMPLEMENTED, openNamespaceError = 0, createMutexError = 0;
+    DWORD takeMutexResult = WAIT_OBJECT_0;
 
     // What happened, in order: "Pause 800", "OpenToken 40", "Adjust 2", "Reboot 2 2147680258", "MessageBox
-    // ...".
+    // ...", "CreateNamespace Tarnwick D:P(...) inherit 0", "CreateMutex name D:P(...) inherit 0"...
     std::vector<std::wstring> Events();
     std::vector<DWORD> Pauses();
 
@@ -79,6 +83,12 @@ class FakePlatform : public Platform {
     bool IsInteractiveSession() override { return interactive; }
     BOOL InitiateRestart(DWORD reason) override;
     int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type) override;
+    HANDLE CreateAdministratorsNamespace(SECURITY_ATTRIBUTES* attributes, const wchar_t* prefix) override;
+    HANDLE OpenAdministratorsNamespace(const wchar_t* prefix) override;
+    void ClosePrivateNamespace(HANDLE space) override;
+    HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) override;
+    DWORD TryTakeMutex(HANDLE mutex) override;
+
     // Recorded as "TaskXml name", "TaskV1 name|program|arguments|ms", "FindTask 1|2 name", "RemoveTask
     // 1|2 name" and "Event type messageId|string|string|string".
     HRESULT RegisterTaskXml(const wchar_t* name, const wchar_t* xml) override;
