@@ -3,6 +3,7 @@
 #include "core/TraceLog.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
+#include "report/EventLog.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
 #include "restart/Restart.h"
@@ -126,6 +127,8 @@ void RunJournal::EndBusy(DWORD lockError) {
                           L"taken (error " +
                               std::to_wstring(lockError) + L"); this run does nothing.",
                     Severity::Warning);
+    if (!m_checkOnly)
+        ReportRunEvent(Outcome::AnotherRunInProgress, busy.code, L"", busy.meaning);
     History().Write(L"Exit code " + std::to_wstring(busy.code) + L" (" + busy.meaning + L")",
                     Severity::Warning);
     History().Close();
@@ -155,13 +158,15 @@ void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
         severity = recorded == L"Installed" ? Severity::Information
                    : recorded == L"Failed"  ? Severity::Error
                                             : Severity::Warning;
+        const std::wstring result =
+            recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result;
         record.SetText(L"State", recorded);
         record.SetNumber(L"ExitCode", static_cast<DWORD>(exitCode));
-        record.SetText(L"Result",
-                       recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
+        record.SetText(L"Result", result);
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
+        ReportRunEvent(InstallOutcome(exitCode, state), exitCode, recorded, result);
     }
     // Once for each code: the end noted before a restart request stands unless the code changed.
     if (m_notedEnd && m_notedExitCode == exitCode)

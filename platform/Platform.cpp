@@ -202,6 +202,18 @@ DWORD Platform::TryTakeMutex(HANDLE mutex) {
     return ::WaitForSingleObject(mutex, 0);
 }
 
+BOOL Platform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
+                          const wchar_t** strings) {
+    HANDLE log = ::RegisterEventSourceW(nullptr, source);
+    if (log == nullptr)
+        return FALSE;
+    const BOOL written = ::ReportEventW(log, type, 0, messageId, nullptr, count, 0, strings, nullptr);
+    const DWORD error = ::GetLastError();
+    ::DeregisterEventSource(log);
+    ::SetLastError(error);
+    return written;
+}
+
 std::wstring ApplicationName() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);

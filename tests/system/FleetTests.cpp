@@ -30,9 +30,9 @@ std::string RunReg(const std::wstring& arguments, const std::wstring& scratch) {
     return ReadBytes(output);
 }
 
-Record ReadRecord(const std::wstring& scratch) {
+Record ReadRecord(const std::wstring& scratch, const std::wstring& key = RecordKey) {
     Record record;
-    const std::string text = RunReg(L"query \"" + std::wstring(RecordKey) + L"\"", scratch);
+    const std::string text = RunReg(L"query \"" + key + L"\"", scratch);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -657,4 +657,25 @@ TEST_F(FleetTest, ALockNameTakenBySomeoneElseCountsAsAnotherRun) {
                                          "lock could not be taken (error 6); this run does nothing."),
                              '2'));
     EXPECT_EQ(entries[6], std::make_pair(std::string(AnotherRunEnd), '2'));
+}
+
+// A run ends with its event: the event source is registered with the message file, which the run
+// writes into the default history folder (even with "l=" elsewhere). Wine's ReportEventW keeps no
+// event, so the event itself is checked in the unit tests.
+TEST_F(FleetTest, ARunRegistersTheEventSourceWithItsMessageFileInTheHistoryFolder) {
+    const std::wstring source = L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tarnwick";
+    wchar_t messages[MAX_PATH];
+    ExpandEnvironmentStringsW(L"%ProgramData%\\Velomar\\HD Firmware Update\\TarnwickMessages.dll", messages,
+                              MAX_PATH);
+    RunReg(L"delete \"" + source + L"\" /f", directory);
+    DeleteFileW(messages);
+    ASSERT_EQ(RunSilent(L"/c"), 104u);
+    EXPECT_TRUE(::ReadRecord(directory, source).empty()) << "a check-only run reports no event";
+    EXPECT_FALSE(FileExists(messages));
+
+    ASSERT_EQ(RunSilent(L""), 104u); // Wine's own drives are not supported
+    EXPECT_EQ(::ReadRecord(directory, source),
+              (Record{{L"EventMessageFile", messages}, {L"TypesSupported", L"0x7"}}));
+    EXPECT_EQ(ReadBytes(messages).compare(0, 2, "MZ"), 0);
+    EXPECT_TRUE(Entries(history).back().first == "Exit code 104 (NotApplicable)");
 }

@@ -250,6 +250,47 @@ DWORD FakePlatform::TryTakeMutex(HANDLE mutex) {
                : takeMutexResult;
 }
 
+HRESULT FakePlatform::RegisterTaskXml(const wchar_t* name, const wchar_t* xml) {
+    Record(std::wstring(L"TaskXml ") + name);
+    taskXml = xml;
+    return taskResult;
+}
+
+HRESULT FakePlatform::RegisterStartupTaskV1(const wchar_t* name, const wchar_t* program,
+                                            const wchar_t* arguments, DWORD maxRunMilliseconds) {
+    Record(std::wstring(L"TaskV1 ") + name + L"|" + program + L"|" + arguments + L"|" +
+           std::to_wstring(maxRunMilliseconds));
+    return taskResult;
+}
+
+namespace {
+std::wstring VersionName(TaskSchedulerVersion version) {
+    return version == TaskSchedulerVersion::V1 ? L"1 " : L"2 ";
+}
+} // namespace
+
+HRESULT FakePlatform::FindTask(TaskSchedulerVersion version, const wchar_t* name) {
+    Record(L"FindTask " + VersionName(version) + name);
+    return taskResult;
+}
+
+HRESULT FakePlatform::RemoveTask(TaskSchedulerVersion version, const wchar_t* name) {
+    Record(L"RemoveTask " + VersionName(version) + name);
+    return taskResult;
+}
+
+BOOL FakePlatform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
+                              const wchar_t** strings) {
+    std::wstring event =
+        std::wstring(L"Event ") + source + L" " + std::to_wstring(type) + L" " + std::to_wstring(messageId);
+    for (WORD i = 0; i < count; ++i)
+        event += std::wstring(L"|") + strings[i];
+    Record(event);
+    if (!eventResult)
+        SetLastError(ERROR_ACCESS_DENIED);
+    return eventResult;
+}
+
 ScratchDirectory::ScratchDirectory() {
     static int counter = 0;
     wchar_t temp[MAX_PATH], previous[MAX_PATH];
