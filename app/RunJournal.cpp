@@ -10,6 +10,7 @@
 #include "version.h"
 
 #include <cwchar>
+#include <functional>
 
 namespace {
 std::wstring NowIso() {
@@ -145,6 +146,7 @@ void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
     ResultRecord record;
     Severity severity = Severity::Information;
     std::wstring outcome;
+    std::function<void()> event; // an installing run's event, reported with its exit code line
     if (m_checkOnly) {
         const bool passed = state == TarnwickDlg::RunState::Checked;
         outcome = passed ? L"the update can be installed" : L"the update cannot be installed";
@@ -166,12 +168,14 @@ void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
-        ReportRunEvent(InstallOutcome(exitCode, state), exitCode, recorded, result);
+        event = [=] { ReportRunEvent(InstallOutcome(exitCode, state), exitCode, recorded, result); };
     }
     // Once for each code: the end noted before a restart request stands unless the code changed.
     if (m_notedEnd && m_notedExitCode == exitCode)
         return;
     m_notedEnd = true;
     m_notedExitCode = exitCode;
+    if (event)
+        event();
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
 }

@@ -9,8 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
-using RestartTest = ScratchTest;
+class RestartTest : public ScratchTest {
+  protected:
+    size_t EventsReported() {
+        const Lines events = platform.Events();
+        return std::count_if(events.begin(), events.end(),
+                             [](const std::wstring& event) { return event.rfind(L"Event ", 0) == 0; });
+    }
+};
 } // namespace
 
 TEST_F(RestartTest, VisibleRestartOnTheWorkerPostsEachLineAndPauses) {
@@ -119,4 +128,15 @@ TEST_F(RestartTest, TheEndIsRecordedBeforeTheRequestAndARefusalRewritesItWith301
     RegQueryValueExW(key, L"ExitCode", nullptr, nullptr, reinterpret_cast<BYTE*>(&code), &size);
     RegCloseKey(key);
     EXPECT_EQ(code, static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
+    EXPECT_EQ(EventsReported(), 2u); // one for each code the run ended with
+}
+
+TEST_F(RestartTest, ARunWhoseEndWasRecordedBeforeTheRestartReportsOneEvent) {
+    CommandLine commandLine;
+    commandLine.m_logFile = directory.File(L"history.log");
+    RunJournal journal(commandLine);
+    journal.Begin(false);
+    EXPECT_TRUE(RequestReboot(IDOK));
+    journal.End(IDOK, TarnwickDlg::RunState::Succeeded);
+    EXPECT_EQ(EventsReported(), 1u);
 }
