@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// Task Scheduler 1.0 (ITaskScheduler: Windows 2000 and XP) or 2.0 (ITaskService: Vista and later).
+enum class TaskSchedulerVersion { V1, V2 };
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -56,6 +59,7 @@ class Platform {
     // Loads a DLL by full path, its own imports searched from its folder first; kept loaded.
     virtual HMODULE LoadDllByPath(const std::wstring& path);
 
+<<<<<<< HEAD
     // The run lock's objects (platform/RunLock.h). A private namespace bounded by the
     // Administrators group, made with attributes or opened where it exists: null with the last
     // error where it cannot be, ERROR_CALL_NOT_IMPLEMENTED where Windows has none (before Vista) or
@@ -67,6 +71,21 @@ class Platform {
     virtual HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name);
     // Takes a mutex without waiting: WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
     virtual DWORD TryTakeMutex(HANDLE mutex);
+=======
+    // Task Scheduler through COM (platform/TaskScheduler.cpp), tasks in its root folder. 2.0 registers
+    // task XML, replacing a task of that name; 1.0 saves a task that runs program at every start of
+    // Windows as Local System. Find answers S_OK where the task exists and S_FALSE where it does not;
+    // Remove answers S_FALSE where there was none.
+    virtual HRESULT RegisterTaskXml(const wchar_t* name, const wchar_t* xml);
+    virtual HRESULT RegisterStartupTaskV1(const wchar_t* name, const wchar_t* program,
+                                          const wchar_t* arguments, DWORD maxRunMilliseconds);
+    virtual HRESULT FindTask(TaskSchedulerVersion version, const wchar_t* name);
+    virtual HRESULT RemoveTask(TaskSchedulerVersion version, const wchar_t* name);
+
+    // One event in the Application log from source (RegisterEventSourceW, ReportEventW).
+    virtual BOOL WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
+                            const wchar_t** strings);
+>>>>>>> events
 };
 
 // The platform in use: the Win32 one unless a test installed another.

@@ -2,10 +2,7 @@
 
 #include "platform/Lock.h"
 
-namespace {
-// The registry's native view: a 32-bit program on 64-bit Windows asks for the 64-bit one. Windows
-// 2000 does not know the flag, and 32-bit Windows has one view: there it is not given.
-REGSAM NativeView() {
+REGSAM NativeRegistryView() {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
@@ -14,13 +11,15 @@ REGSAM NativeView() {
                                                                                              : 0;
 }
 
+namespace {
+
 Lock g_factsLock;
 RunFacts g_facts;
 } // namespace
 
 ResultRecord::ResultRecord() {
     m_error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ResultRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE | NativeView(), nullptr, m_key.put(), nullptr);
+                              KEY_SET_VALUE | NativeRegistryView(), nullptr, m_key.put(), nullptr);
     if (m_error != ERROR_SUCCESS)
         m_key.release(); // a failed call leaves no key
 }

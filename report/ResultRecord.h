@@ -9,6 +9,10 @@
 
 #include <string>
 
+// The registry's native view: a 32-bit program on 64-bit Windows asks for the 64-bit one. Windows
+// 2000 does not know the flag, and 32-bit Windows has one view: there it is 0.
+REGSAM NativeRegistryView();
+
 constexpr wchar_t ResultRecordKey[] = L"SOFTWARE\\Velomar\\HD Firmware Update";
 
 class ResultRecord {

@@ -196,6 +196,7 @@ int FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UI
     return IDOK;
 }
 
+<<<<<<< HEAD
 namespace {
 // "D:P(A;;GA;;;SY)..." and whether a child would inherit the handle.
 std::wstring Describe(const SECURITY_ATTRIBUTES* attributes) {
@@ -244,6 +245,47 @@ DWORD FakePlatform::TryTakeMutex(HANDLE mutex) {
     return takeMutexResult == WAIT_OBJECT_0 || takeMutexResult == WAIT_ABANDONED
                ? Platform::TryTakeMutex(mutex) == WAIT_OBJECT_0 ? takeMutexResult : WAIT_FAILED
                : takeMutexResult;
+=======
+HRESULT FakePlatform::RegisterTaskXml(const wchar_t* name, const wchar_t* xml) {
+    Record(std::wstring(L"TaskXml ") + name);
+    taskXml = xml;
+    return taskResult;
+}
+
+HRESULT FakePlatform::RegisterStartupTaskV1(const wchar_t* name, const wchar_t* program,
+                                            const wchar_t* arguments, DWORD maxRunMilliseconds) {
+    Record(std::wstring(L"TaskV1 ") + name + L"|" + program + L"|" + arguments + L"|" +
+           std::to_wstring(maxRunMilliseconds));
+    return taskResult;
+}
+
+namespace {
+std::wstring VersionName(TaskSchedulerVersion version) {
+    return version == TaskSchedulerVersion::V1 ? L"1 " : L"2 ";
+}
+} // namespace
+
+HRESULT FakePlatform::FindTask(TaskSchedulerVersion version, const wchar_t* name) {
+    Record(L"FindTask " + VersionName(version) + name);
+    return taskResult;
+}
+
+HRESULT FakePlatform::RemoveTask(TaskSchedulerVersion version, const wchar_t* name) {
+    Record(L"RemoveTask " + VersionName(version) + name);
+    return taskResult;
+}
+
+BOOL FakePlatform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
+                              const wchar_t** strings) {
+    std::wstring event =
+        std::wstring(L"Event ") + source + L" " + std::to_wstring(type) + L" " + std::to_wstring(messageId);
+    for (WORD i = 0; i < count; ++i)
+        event += std::wstring(L"|") + strings[i];
+    Record(event);
+    if (!eventResult)
+        SetLastError(ERROR_ACCESS_DENIED);
+    return eventResult;
+>>>>>>> events
 }
 
 ScratchDirectory::ScratchDirectory() {

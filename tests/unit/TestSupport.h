@@ -46,6 +46,9 @@ class FakePlatform : public Platform {
     std::wstring securitySddl;      // when set, every file's and folder's owner and DACL
     bool systemFolderSearch = true; // whether SetDefaultDllDirectories is there to restrict the search
     bool fakeDllLoads = false;      // record "LoadDll <path>" without loading
+    HRESULT taskResult = S_OK;      // what the Task Scheduler calls answer
+    std::wstring taskXml;           // the XML of the last 2.0 registration
+    BOOL eventResult = TRUE;        // what WriteEvent answers (setting ERROR_ACCESS_DENIED when FALSE)
     // Each process start: its creation flags and current directory.
     std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
@@ -85,6 +88,15 @@ class FakePlatform : public Platform {
     void ClosePrivateNamespace(HANDLE space) override;
     HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) override;
     DWORD TryTakeMutex(HANDLE mutex) override;
+    // Recorded as "TaskXml name", "TaskV1 name|program|arguments|ms", "FindTask 1|2 name", "RemoveTask
+    // 1|2 name" and "Event type messageId|string|string|string".
+    HRESULT RegisterTaskXml(const wchar_t* name, const wchar_t* xml) override;
+    HRESULT RegisterStartupTaskV1(const wchar_t* name, const wchar_t* program, const wchar_t* arguments,
+                                  DWORD maxRunMilliseconds) override;
+    HRESULT FindTask(TaskSchedulerVersion version, const wchar_t* name) override;
+    HRESULT RemoveTask(TaskSchedulerVersion version, const wchar_t* name) override;
+    BOOL WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
+                    const wchar_t** strings) override;
 
   private:
     void Record(std::wstring event);
