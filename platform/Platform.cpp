@@ -130,7 +130,6 @@ HMODULE Platform::LoadDllByPath(const std::wstring& path) {
     return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-<<<<<<< HEAD
 namespace {
 template <typename Function> Function Kernel32Function(const char* name) {
     return reinterpret_cast<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
@@ -201,7 +200,8 @@ HANDLE Platform::CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t
 
 DWORD Platform::TryTakeMutex(HANDLE mutex) {
     return ::WaitForSingleObject(mutex, 0);
-=======
+}
+
 BOOL Platform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
                           const wchar_t** strings) {
     HANDLE log = ::RegisterEventSourceW(nullptr, source);
@@ -212,7 +212,6 @@ BOOL Platform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WOR
     ::DeregisterEventSource(log);
     ::SetLastError(error);
     return written;
->>>>>>> events
 }
 
 std::wstring ApplicationName() {

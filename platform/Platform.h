@@ -59,7 +59,6 @@ class Platform {
     // Loads a DLL by full path, its own imports searched from its folder first; kept loaded.
     virtual HMODULE LoadDllByPath(const std::wstring& path);
 
-<<<<<<< HEAD
     // The run lock's objects (platform/RunLock.h). A private namespace bounded by the
     // Administrators group, made with attributes or opened where it exists: null with the last
     // error where it cannot be, ERROR_CALL_NOT_IMPLEMENTED where Windows has none (before Vista) or
@@ -71,7 +70,7 @@ class Platform {
     virtual HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name);
     // Takes a mutex without waiting: WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED.
     virtual DWORD TryTakeMutex(HANDLE mutex);
-=======
+
     // Task Scheduler through COM (platform/TaskScheduler.cpp), tasks in its root folder. 2.0 registers
     // task XML, replacing a task of that name; 1.0 saves a task that runs program at every start of
     // Windows as Local System. Find answers S_OK where the task exists and S_FALSE where it does not;
@@ -85,7 +84,6 @@ class Platform {
     // One event in the Application log from source (RegisterEventSourceW, ReportEventW).
     virtual BOOL WriteEvent(const wchar_t* source, WORD type, DWORD messageId, WORD count,
                             const wchar_t** strings);
->>>>>>> events
 };
 
 // The platform in use: the Win32 one unless a test installed another.

@@ -196,7 +196,6 @@ int FakePlatform::ShowMessageBox(const wchar_t* text, const wchar_t* caption, UI
     return IDOK;
 }
 
-<<<<<<< HEAD
 namespace {
 // "D:P(A;;GA;;;SY)..." and whether a child would inherit the handle.
 std::wstring Describe(const SECURITY_ATTRIBUTES* attributes) {
@@ -245,7 +244,8 @@ DWORD FakePlatform::TryTakeMutex(HANDLE mutex) {
     return takeMutexResult == WAIT_OBJECT_0 || takeMutexResult == WAIT_ABANDONED
                ? Platform::TryTakeMutex(mutex) == WAIT_OBJECT_0 ? takeMutexResult : WAIT_FAILED
                : takeMutexResult;
-=======
+}
+
 HRESULT FakePlatform::RegisterTaskXml(const wchar_t* name, const wchar_t* xml) {
     Record(std::wstring(L"TaskXml ") + name);
     taskXml = xml;
@@ -285,7 +285,6 @@ BOOL FakePlatform::WriteEvent(const wchar_t* source, WORD type, DWORD messageId,
     if (!eventResult)
         SetLastError(ERROR_ACCESS_DENIED);
     return eventResult;
->>>>>>> events
 }
 
 ScratchDirectory::ScratchDirectory() {
