@@ -1,8 +1,12 @@
 #include "app/RunJournal.h"
 
+#include "app/Verification.h"
+#include "core/Events.h"
 #include "core/TraceLog.h"
+#include "platform/PackageFolder.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
+#include "report/EventLog.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
 #include "version.h"
@@ -42,6 +46,18 @@ std::wstring UserName() {
     if (user.empty() || !LookupAccountSidW(nullptr, user.data(), name, &nameSize, domain, &domainSize, &use))
         return L"(unknown)";
     return std::wstring(domain) + L"\\" + name;
+}
+
+// The run's one event, its message file kept in the history log's folder.
+void ReportRunEvent(int32_t exitCode, const std::wstring& state, const std::wstring& result) {
+    const std::wstring folder = ProductDataFolder();
+    const DWORD error =
+        folder.empty()
+            ? ERROR_PATH_NOT_FOUND
+            : ReportOutcomeEvent(folder, EventFor(RunEventOutcome(exitCode, state), exitCode, state, result));
+    if (error != 0)
+        History().Write(L"The event could not be reported in full (error " + std::to_wstring(error) + L")",
+                        Severity::Warning);
 }
 } // namespace
 
@@ -108,8 +124,11 @@ void RunJournal::Begin(bool lockAbandoned) {
     record.SetText(L"StartTime", NowIso());
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
     record.SetText(L"Switches", m_switches);
+    record.SetNumber(UpdateInPlaceValue, 0);
     for (const wchar_t* stale :
-         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore", L"HistoryLogRefused"})
+         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore", L"HistoryLogRefused",
+          L"DrivePosition", L"DriveSerialNumber", L"FirmwareRevisionAfter", L"VerifiedTime",
+          L"VerificationTask", L"VerificationTries", L"VerificationExitCode", L"VerificationResult"})
         record.Remove(stale);
     if (!history.Refusal().empty()) // no history written into a folder or file others could control
         record.SetText(L"HistoryLogRefused", history.Refusal());
@@ -125,6 +144,8 @@ void RunJournal::EndBusy(DWORD lockError) {
                     Severity::Warning);
     History().Write(L"Exit code " + std::to_wstring(busy.code) + L" (" + busy.meaning + L")",
                     Severity::Warning);
+    if (!m_checkOnly)
+        ReportRunEvent(busy.code, L"", busy.meaning);
     History().Close();
 }
 
@@ -153,6 +174,21 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
+        if (facts.drivePosition >= 0)
+            record.SetNumber(L"DrivePosition", static_cast<DWORD>(facts.drivePosition));
+        if (!facts.serialNumber.empty())
+            record.SetText(L"DriveSerialNumber", facts.serialNumber);
+        const bool installed = recorded == L"Installed";
+        record.SetNumber(UpdateInPlaceValue, installed ? 1 : 0);
+        if (installed) {
+            const std::wstring task = facts.verificationSetUp
+                                          ? L"Registered: the drive is verified at the next start of Windows."
+                                          : facts.verificationFailure;
+            record.SetText(L"VerificationTask", task);
+            History().Write(task, facts.verificationSetUp ? Severity::Information : Severity::Warning);
+        }
+        ReportRunEvent(exitCode, recorded,
+                       recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
     }
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
     History().Close();

@@ -43,6 +43,7 @@ extern std::wstring DriveModels[MaxDrivePositions];
 extern std::wstring DrivePNPDeviceIDs[MaxDrivePositions];
 extern std::wstring NormalizedDriveModels[MaxDrivePositions];
 extern std::wstring DriveFirmwareRevisions[MaxDrivePositions];
+extern std::wstring DriveSerialNumbers[MaxDrivePositions]; // empty where Windows offers none
 extern int32_t DriveCount;
 
 // Each drive query walks the positions from 0 and ends at the first without a drive. They raise
@@ -50,6 +51,8 @@ extern int32_t DriveCount;
 int QueryDriveModels(WMIConnection& connection);
 int QueryDriveFirmwareRevisions(WMIConnection& connection);
 int QueryDrivePNPDeviceIDs(WMIConnection& connection);
+// SerialNumber exists from Windows Vista on; a drive without it reads as the empty text.
+int QueryDriveSerialNumbers(WMIConnection& connection);
 // True when the type of disk 0's first partition contains "GPT:".
 bool QueryDisk0IsGPT(WMIConnection& connection);
 

@@ -10,6 +10,7 @@
 #include "report/ResultRecord.h"
 #include "report/SetupException.h"
 #include "restart/Restart.h"
+#include "restart/VerificationSetup.h"
 
 #include <memory>
 
@@ -97,6 +98,8 @@ void SetupThread::RunSequence() {
         ExtractInstallationFiles(*this);
         RunSetup(*this);
         DeleteExistingFiles(*this);
+        // Before any restart: the task must be in place when Windows starts again.
+        NoteVerificationSetUp(SetUpVerification());
         RestartIfRequested(*this);
         NoteRunResult(L"The installation completed successfully.");
         PostSucceeded(m_hDialog);
