@@ -1,12 +1,9 @@
 #include "app/RunJournal.h"
 
 #include "app/Verification.h"
-#include "core/Events.h"
 #include "core/TraceLog.h"
-#include "platform/PackageFolder.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
-#include "report/EventLog.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
 #include "version.h"
@@ -48,17 +45,6 @@ std::wstring UserName() {
     return std::wstring(domain) + L"\\" + name;
 }
 
-// The run's one event, its message file kept in the history log's folder.
-void ReportRunEvent(int32_t exitCode, const std::wstring& state, const std::wstring& result) {
-    const std::wstring folder = ProductDataFolder();
-    const DWORD error =
-        folder.empty()
-            ? ERROR_PATH_NOT_FOUND
-            : ReportOutcomeEvent(folder, EventFor(RunEventOutcome(exitCode, state), exitCode, state, result));
-    if (error != 0)
-        History().Write(L"The event could not be reported in full (error " + std::to_wstring(error) + L")",
-                        Severity::Warning);
-}
 } // namespace
 
 // The table's codes are the Windows values the dialog ends with.
@@ -145,7 +131,7 @@ void RunJournal::EndBusy(DWORD lockError) {
     History().Write(L"Exit code " + std::to_wstring(busy.code) + L" (" + busy.meaning + L")",
                     Severity::Warning);
     if (!m_checkOnly)
-        ReportRunEvent(busy.code, L"", busy.meaning);
+        ReportRunEvent(EventOutcome::AnotherRunInProgress, busy.code, L"", busy.meaning);
     History().Close();
 }
 
@@ -187,7 +173,7 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
             record.SetText(L"VerificationTask", task);
             History().Write(task, facts.verificationSetUp ? Severity::Information : Severity::Warning);
         }
-        ReportRunEvent(exitCode, recorded,
+        ReportRunEvent(RunEventOutcome(exitCode, recorded), exitCode, recorded,
                        recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
     }
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);

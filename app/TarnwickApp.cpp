@@ -65,10 +65,11 @@ BOOL TarnwickApp::InitInstance() {
         m_nExitCode = VerifyAfterRestart();
         return FALSE;
     }
-    // An update already on the drive, or staged and waiting for the restart, is not installed again:
-    // read before this run writes anything of its own.
+    // An update already on the drive, or staged and waiting for the restart, is not installed again
+    // (read before this run writes anything of its own). A check of a staged machine runs its checks.
     const EarlierUpdate earlier = FindEarlierUpdate();
-    if (earlier.kind != EarlierUpdate::Kind::None) {
+    if (earlier.kind == EarlierUpdate::Kind::OnDrive ||
+        (earlier.kind == EarlierUpdate::Kind::AwaitingRestart && !journal.CheckOnly())) {
         m_nExitCode = EndWithEarlierUpdate(earlier, journal.CheckOnly(), journal.Switches());
         if (!windowless)
             CurrentPlatform().ShowMessageBox(earlier.kind == EarlierUpdate::Kind::OnDrive

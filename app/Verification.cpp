@@ -69,16 +69,16 @@ Severity SeverityOf(Outcome outcome) {
                                                                                : Severity::Error;
 }
 
-void ReportEvent(EventOutcome event, int32_t code, const std::wstring& state, const std::wstring& result) {
+} // namespace
+
+void ReportRunEvent(EventOutcome event, int32_t code, const std::wstring& state, const std::wstring& result) {
     const std::wstring folder = ProductDataFolder();
-    if (folder.empty())
-        return;
-    const DWORD error = ReportOutcomeEvent(folder, EventFor(event, code, state, result));
+    const DWORD error = folder.empty() ? ERROR_PATH_NOT_FOUND
+                                       : ReportOutcomeEvent(folder, EventFor(event, code, state, result));
     if (error != 0)
         History().Write(L"The event could not be reported in full (error " + std::to_wstring(error) + L")",
                         Severity::Warning);
 }
-} // namespace
 
 std::wstring WhyNotTheRecordedDrive(const RecordedDrive& recorded, const DriveAtPosition& found) {
     if (!recorded.hasPosition || recorded.model.empty())
@@ -149,10 +149,15 @@ int32_t EndWithEarlierUpdate(const EarlierUpdate& earlier, bool checkOnly, const
         record.SetNumber(L"ExitCode", static_cast<DWORD>(row.code));
         record.SetText(L"Result", result);
         record.SetNumber(UpdateInPlaceValue, 1);
-        ReportEvent(onDrive ? EventOutcome::AlreadyOnDrive : EventOutcome::Installed, row.code, row.state,
-                    result);
+        if (History().Refusal().empty())
+            record.Remove(L"HistoryLogRefused");
+        else
+            record.SetText(L"HistoryLogRefused", History().Refusal());
+        ReportRunEvent(onDrive ? EventOutcome::AlreadyOnDrive : EventOutcome::Installed, row.code, row.state,
+                       result);
     }
-    History().Write(L"Exit code " + std::to_wstring(row.code) + L" (" + row.meaning + L")");
+    History().Write(L"Exit code " + std::to_wstring(row.code) + L" (" +
+                    (checkOnly ? row.meaning : row.state) + L")");
     History().Close();
     return row.code;
 }
@@ -219,10 +224,10 @@ int32_t VerifyAfterRestart() {
         history.Write(RemoveCopyAtNextStart());
     }
     if (outcome != Outcome::NothingToVerify)
-        ReportEvent(outcome == Outcome::Verified         ? EventOutcome::Updated
-                    : outcome == Outcome::NotVerifiedYet ? EventOutcome::NotVerifiedYet
-                                                         : EventOutcome::NotUpdated,
-                    row.code, row.state != nullptr ? row.state : state, result);
+        ReportRunEvent(outcome == Outcome::Verified         ? EventOutcome::Updated
+                       : outcome == Outcome::NotVerifiedYet ? EventOutcome::NotVerifiedYet
+                                                            : EventOutcome::NotUpdated,
+                       row.code, row.state != nullptr ? row.state : state, result);
     history.Write(L"Exit code " + std::to_wstring(row.code) + L" (" + row.meaning + L")",
                   SeverityOf(outcome));
     history.Close();
