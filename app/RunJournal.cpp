@@ -4,8 +4,10 @@
 #include "core/TraceLog.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
+#include "report/EventLog.h"
 #include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
+#include "restart/Restart.h"
 #include "version.h"
 
 #include <cwchar>
@@ -106,6 +108,8 @@ void RunJournal::Begin(bool lockAbandoned) {
         history.Write(L"The result record could not be written (error " +
                           std::to_wstring(record.OpenError()) + L")",
                       Severity::Warning);
+    // Both restarts request it only after a successful installation.
+    SetRestartRecorder([this](int32_t exitCode) { Note(exitCode, TarnwickDlg::RunState::Succeeded); });
     record.SetText(L"State", L"Running");
     record.SetText(L"StartTime", NowIso());
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
@@ -128,14 +132,20 @@ void RunJournal::EndBusy(DWORD lockError) {
                           L"taken (error " +
                               std::to_wstring(lockError) + L"); this run does nothing.",
                     Severity::Warning);
+    if (!m_checkOnly)
+        ReportRunEvent(Outcome::AnotherRunInProgress, busy.code, L"", busy.meaning);
     History().Write(L"Exit code " + std::to_wstring(busy.code) + L" (" + busy.meaning + L")",
                     Severity::Warning);
-    if (!m_checkOnly)
-        ReportRunEvent(EventOutcome::AnotherRunInProgress, busy.code, L"", busy.meaning);
     History().Close();
 }
 
 void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
+    SetRestartRecorder(nullptr);
+    Note(exitCode, state);
+    History().Close();
+}
+
+void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
     const RunFacts facts = ReadRunFacts();
     ResultRecord record;
     Severity severity = Severity::Information;
@@ -153,10 +163,11 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
         severity = recorded == L"Installed" ? Severity::Information
                    : recorded == L"Failed"  ? Severity::Error
                                             : Severity::Warning;
+        const std::wstring result =
+            recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result;
         record.SetText(L"State", recorded);
         record.SetNumber(L"ExitCode", static_cast<DWORD>(exitCode));
-        record.SetText(L"Result",
-                       recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
+        record.SetText(L"Result", result);
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
@@ -171,11 +182,13 @@ void RunJournal::End(int exitCode, TarnwickDlg::RunState state) {
                                           ? L"Registered: the drive is verified at the next start of Windows."
                                           : facts.verificationFailure;
             record.SetText(L"VerificationTask", task);
-            History().Write(task, facts.verificationSetUp ? Severity::Information : Severity::Warning);
         }
-        ReportRunEvent(RunEventOutcome(exitCode, recorded), exitCode, recorded,
-                       recorded == L"Cancelled" ? L"The run was cancelled before it ended." : facts.result);
+        ReportRunEvent(InstallOutcome(exitCode, state), exitCode, recorded, result);
     }
+    // Once for each code: the end noted before a restart request stands unless the code changed.
+    if (m_notedEnd && m_notedExitCode == exitCode)
+        return;
+    m_notedEnd = true;
+    m_notedExitCode = exitCode;
     History().Write(L"Exit code " + std::to_wstring(exitCode) + L" (" + outcome + L")", severity);
-    History().Close();
 }

@@ -24,8 +24,14 @@ class RunJournal {
     const std::wstring& Switches() const { return m_switches; }
 
   private:
+    // The outcome as End writes it, without closing: also called just before Windows is asked to
+    // restart (with the exit code of a restart that goes ahead, and 3010 after a refusal).
+    void Note(int exitCode, TarnwickDlg::RunState state);
+
     bool m_checkOnly;
     std::wstring m_switches;
+    bool m_notedEnd = false;
+    int m_notedExitCode = 0;
 };
 
 // The outcome of an installing run that ended with exitCode in state.

@@ -3,12 +3,16 @@
 #include "app/RunJournal.h"
 #include "app/Verification.h"
 #include "core/Outcomes.h"
+#include "install/SetupThread.h"
 #include "platform/Platform.h"
 #include "platform/RunLock.h"
 #include "ui/CommandLine.h"
 #include "ui/TarnwickDlg.h"
 
 namespace {
+// How long the end of the program waits for the worker's run to end.
+constexpr DWORD WorkerEndWait = 10000;
+
 constexpr wchar_t AnotherRunText[] = L"Another run of the Velomar HD firmware update is in progress on this "
                                      L"machine.\n\nWait until it has ended, then start this one again.";
 constexpr wchar_t EarlierOnDriveText[] = L"The update is already on this drive.";
@@ -81,6 +85,9 @@ BOOL TarnwickApp::InitInstance() {
     journal.Begin(lock.Status() == RunLock::State::Abandoned);
     TarnwickDlg dialog;
     m_nExitCode = static_cast<int32_t>(dialog.DoModal());
+    // The worker may still be writing (its last log entries, the record's facts): not ended under it.
+    if (g_pSetupThread != nullptr)
+        g_pSetupThread->WaitForRunEnd(WorkerEndWait);
     journal.End(m_nExitCode, dialog.m_runState);
     return FALSE; // no message loop of its own: straight on to ExitInstance
 }

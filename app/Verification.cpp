@@ -1,6 +1,5 @@
 #include "app/Verification.h"
 
-#include "core/Events.h"
 #include "core/TraceLog.h"
 #include "drive/DriveQualification.h"
 #include "drive/WMIConnection.h"
@@ -70,15 +69,6 @@ Severity SeverityOf(Outcome outcome) {
 }
 
 } // namespace
-
-void ReportRunEvent(EventOutcome event, int32_t code, const std::wstring& state, const std::wstring& result) {
-    const std::wstring folder = ProductDataFolder();
-    const DWORD error = folder.empty() ? ERROR_PATH_NOT_FOUND
-                                       : ReportOutcomeEvent(folder, EventFor(event, code, state, result));
-    if (error != 0)
-        History().Write(L"The event could not be reported in full (error " + std::to_wstring(error) + L")",
-                        Severity::Warning);
-}
 
 std::wstring WhyNotTheRecordedDrive(const RecordedDrive& recorded, const DriveAtPosition& found) {
     if (!recorded.hasPosition || recorded.model.empty())
@@ -153,8 +143,7 @@ int32_t EndWithEarlierUpdate(const EarlierUpdate& earlier, bool checkOnly, const
             record.Remove(L"HistoryLogRefused");
         else
             record.SetText(L"HistoryLogRefused", History().Refusal());
-        ReportRunEvent(onDrive ? EventOutcome::AlreadyOnDrive : EventOutcome::Installed, row.code, row.state,
-                       result);
+        ReportRunEvent(row.outcome, row.code, row.state, result);
     }
     History().Write(L"Exit code " + std::to_wstring(row.code) + L" (" +
                     (checkOnly ? row.meaning : row.state) + L")");
@@ -223,11 +212,7 @@ int32_t VerifyAfterRestart() {
                       SUCCEEDED(removed) ? Severity::Information : Severity::Warning);
         history.Write(RemoveCopyAtNextStart());
     }
-    if (outcome != Outcome::NothingToVerify)
-        ReportRunEvent(outcome == Outcome::Verified         ? EventOutcome::Updated
-                       : outcome == Outcome::NotVerifiedYet ? EventOutcome::NotVerifiedYet
-                                                            : EventOutcome::NotUpdated,
-                       row.code, row.state != nullptr ? row.state : state, result);
+    ReportRunEvent(outcome, row.code, row.state != nullptr ? row.state : state, result);
     history.Write(L"Exit code " + std::to_wstring(row.code) + L" (" + row.meaning + L")",
                   SeverityOf(outcome));
     history.Close();

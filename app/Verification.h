@@ -2,7 +2,6 @@
 // The update proven, not presumed: what an earlier run left on this machine, read before a run writes
 // anything of its own, and the verification run ("v") that the next-start task starts after the
 // restart.
-#include "core/Events.h"
 #include "core/Outcomes.h"
 
 #include <string>
@@ -28,10 +27,6 @@ EarlierUpdate FindEarlierUpdate();
 // Ends a run that found an earlier update (OnDrive, or AwaitingRestart for an installing run): the
 // record and the history log say so. Returns the exit code.
 int32_t EndWithEarlierUpdate(const EarlierUpdate& earlier, bool checkOnly, const std::wstring& switches);
-
-// Reports a run's or a verification's one event, its message file kept in the history log's folder;
-// a failure is written to the history log.
-void ReportRunEvent(EventOutcome event, int32_t code, const std::wstring& state, const std::wstring& result);
 
 // The verification run: the outcome's exit code (108 to 112).
 int32_t VerifyAfterRestart();

@@ -17,16 +17,33 @@ Event EventFor(EventOutcome outcome, int32_t exitCode, const Text& state, const 
     return Event{MessageId(row), row.id, row.type, {Decimal(static_cast<uint32_t>(exitCode)), state, result}};
 }
 
-EventOutcome RunEventOutcome(int32_t exitCode, const Text& state) {
-    if (exitCode == 1618)
-        return EventOutcome::AnotherRunInProgress;
-    if (exitCode == 107)
-        return EventOutcome::AlreadyOnDrive;
-    if (state == UTF16("Installed"))
+std::optional<EventOutcome> RunEventOutcome(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::ChecksPassed:
+        return std::nullopt;
+    case Outcome::RestartStarted:
+    case Outcome::RestartRequired:
+    case Outcome::RestartAfterOk:
         return EventOutcome::Installed;
-    if (state == UTF16("NotApplicable"))
-        return EventOutcome::NotApplicable;
-    if (state == UTF16("Cancelled"))
+    case Outcome::Cancelled:
         return EventOutcome::Cancelled;
-    return EventOutcome::Failed;
+    case Outcome::AnotherRunInProgress:
+        return EventOutcome::AnotherRunInProgress;
+    case Outcome::UnsupportedWindows:
+    case Outcome::NoSupportedDrive:
+        return EventOutcome::NotApplicable;
+    case Outcome::AlreadyOnDrive:
+        return EventOutcome::AlreadyOnDrive;
+    case Outcome::Verified:
+        return EventOutcome::Updated;
+    case Outcome::NotVerifiedYet:
+        return EventOutcome::NotVerifiedYet;
+    case Outcome::NotUpdated:
+    case Outcome::VerificationGaveUp:
+        return EventOutcome::NotUpdated;
+    case Outcome::NothingToVerify:
+        return std::nullopt;
+    default:
+        return EventOutcome::Failed;
+    }
 }

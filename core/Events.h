@@ -4,10 +4,12 @@
 // (resources/TarnwickMessages.mc) gives the same number its severity, which makes the full message
 // id that ReportEventW is given. Every event carries three insertion strings: %1 the exit code, %2
 // the record's State, %3 the result text.
+#include "core/Outcomes.h"
 #include "core/Text.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 constexpr TextChar EventSourceName[] = UTF16("Tarnwick");
 
@@ -77,6 +79,6 @@ struct Event {
 
 Event EventFor(EventOutcome outcome, int32_t exitCode, const Text& state, const Text& result);
 
-// The outcome of an installing run from its exit code and the State it recorded (a run that found
-// another in progress records none).
-EventOutcome RunEventOutcome(int32_t exitCode, const Text& state);
+// The event of a run's or a verification's outcome (core/Outcomes.h): none for a check-only run's
+// passed checks, which reports no event, nor for a verification with nothing to verify.
+std::optional<EventOutcome> RunEventOutcome(Outcome outcome);

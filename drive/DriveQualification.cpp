@@ -15,7 +15,6 @@ void GatherDrives() {
     if (DriveCount >= 1) {
         QueryDriveFirmwareRevisions(connection);
         QueryDrivePNPDeviceIDs(connection);
-        QueryDriveSerialNumbers(connection);
     }
     connection.Close();
 }

@@ -188,21 +188,11 @@ int QueryDrivePNPDeviceIDs(WMIConnection& connection) {
     };
     WalkDrivePositions(connection, messages, [](IWbemClassObject* drive, int position) {
         DrivePNPDeviceIDs[position] = ReadTextProperty(drive, L"PNPDeviceID", messages.property);
-    });
-    return 0;
-}
-
-int QueryDriveSerialNumbers(WMIConnection& connection) {
-    static const QueryMessages messages = {
-        L"An error occurred executing the WMI query to get the drive serial number.",
-        L"An error occurred enumerating the WMI query results to get the drive serial number.",
-        L"An error occurred getting the drive serial number from WMI.",
-    };
-    return WalkDrivePositions(connection, messages, [](IWbemClassObject* drive, int position) {
         unique_variant serial;
         DriveSerialNumbers[position] =
             GetProperty(drive, L"SerialNumber", serial) == 0 ? ValueToText(serial, L"SerialNumber") : L"";
     });
+    return 0;
 }
 
 bool QueryDisk0IsGPT(WMIConnection& connection) {

@@ -50,9 +50,9 @@ extern int32_t DriveCount;
 // HDWMIException on every failure, including a value that cannot be read as text.
 int QueryDriveModels(WMIConnection& connection);
 int QueryDriveFirmwareRevisions(WMIConnection& connection);
+// With the identifiers, the serial numbers (SerialNumber exists from Windows Vista on; a drive
+// without it reads as the empty text), in the same walk.
 int QueryDrivePNPDeviceIDs(WMIConnection& connection);
-// SerialNumber exists from Windows Vista on; a drive without it reads as the empty text.
-int QueryDriveSerialNumbers(WMIConnection& connection);
 // True when the type of disk 0's first partition contains "GPT:".
 bool QueryDisk0IsGPT(WMIConnection& connection);
 

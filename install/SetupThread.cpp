@@ -22,11 +22,18 @@ const ThreadMessageEntry* SetupThread::GetMessageTable(size_t& count) const {
     return table;
 }
 
+SetupThread::SetupThread() : m_hRunEnded(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
 void SetupThread::OnStartInstall(WPARAM, LPARAM lParam) {
     const std::unique_ptr<HWND> block(reinterpret_cast<HWND*>(lParam));
     m_hDialog = block != nullptr ? *block : nullptr;
     RunSequence();
     ReleasePackageFiles();
+    SetEvent(m_hRunEnded.get());
+}
+
+bool SetupThread::WaitForRunEnd(DWORD milliseconds) const {
+    return WaitForSingleObject(m_hRunEnded.get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 void SetupThread::RunSequence() {
@@ -95,16 +102,27 @@ void SetupThread::RunSequence() {
             return;
         }
 
+        if (!EnterStage(RunStage::Extracting))
+            return; // Esc came first: the dialog has ended, nothing is written
         ExtractInstallationFiles(*this);
         RunSetup(*this);
         DeleteExistingFiles(*this);
         // Before any restart: the task must be in place when Windows starts again.
         NoteVerificationSetUp(SetUpVerification());
-        RestartIfRequested(*this);
+        if (!RestartIfRequested(*this)) {
+            // Esc during the countdown: the update is staged and runs at the next restart.
+            const wchar_t* const staged = L"The restart was cancelled; the update runs at the next restart.";
+            WriteLog(staged);
+            NoteRunResult(staged);
+            return;
+        }
         NoteRunResult(L"The installation completed successfully.");
         PostSucceeded(m_hDialog);
     } catch (const SetupException& e) {
         WriteLog(e.Message);
         ReportError(e.Message, e.Code, e.IsError);
+    } catch (const RunCancelled&) {
+        WriteLog(L"Cancelled: the package files written by this run are removed.");
+        PostCancelled(m_hDialog);
     }
 }

@@ -9,6 +9,11 @@ constexpr wchar_t CheckOnlyPassed[] = L"The update can be installed on this mach
 
 class SetupThread : public Thread, public SetupContext {
   public:
+    SetupThread();
+
+    // Waits at most milliseconds for the install sequence to end; true when it has ended.
+    bool WaitForRunEnd(DWORD milliseconds) const;
+
     // The install sequence. lParam: the heap block with the dialog's window, owned from here on.
     virtual void OnStartInstall(WPARAM wParam, LPARAM lParam);
 
@@ -18,4 +23,6 @@ class SetupThread : public Thread, public SetupContext {
 
   private:
     void RunSequence();
+
+    unique_handle m_hRunEnded; // set when the sequence has ended
 };

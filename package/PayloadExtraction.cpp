@@ -182,6 +182,12 @@ void CheckFreeSpace(const std::wstring& directory, HMODULE module) {
                              ExtractFailed, 1);
     }
 }
+
+// Esc during extraction: the files this run wrote go again (their names were cleaned before).
+[[noreturn]] void RemoveCancelledFiles(SetupContext& context) {
+    DeleteExistingFiles(context); // releases the held files first
+    throw RunCancelled();
+}
 } // namespace
 
 unique_hfile ExtractResourceFile(HMODULE module, WORD id, const std::wstring& path) {
@@ -209,9 +215,15 @@ void ExtractInstallationFiles(SetupContext& context) {
     context.PostDetail(L"Extracting installation files");
     HMODULE module = GetModuleHandleW(nullptr);
     CheckFreeSpace(directory, module);
-    for (const PayloadFile& file : PayloadCatalogue)
+    for (const PayloadFile& file : PayloadCatalogue) {
+        if (context.Cancelled())
+            RemoveCancelledFiles(context);
         context.HoldPackageFile(
             ExtractResourceFile(module, file.resourceId, CombinePath(directory, file.name)));
+    }
+    // An Esc during the last file is still in time; from here on the installer cannot be abandoned.
+    if (!context.EnterStage(RunStage::Installing))
+        RemoveCancelledFiles(context);
 }
 
 void DeleteExistingFiles(SetupContext& context) {

@@ -20,6 +20,8 @@ extern const PayloadFile PayloadCatalogue[PayloadFileCount];
 
 // Cleans the package folder of earlier copies and writes the six files; raises SetupException (code 6)
 // at the first that fails. Each file written is held in the context until its deletion or the run's end.
+// An Esc (the context cancelled) stops it before the next file: the files written are deleted and
+// RunCancelled is raised.
 void ExtractInstallationFiles(SetupContext& context);
 // Releases the held files and deletes the six from the package folder; what cannot be deleted stays,
 // silently.

@@ -1,8 +1,10 @@
 #include "report/EventLog.h"
 
 #include "platform/OwnFile.h"
+#include "platform/PackageFolder.h"
 #include "platform/Platform.h"
 #include "platform/Security.h"
+#include "report/HistoryLog.h"
 #include "report/ResultRecord.h"
 
 #include <cstring>
@@ -41,11 +43,15 @@ DWORD WriteEventMessageFile(const std::wstring& folder) {
     const Bytes messages = MessageFileResource();
     if (messages.data == nullptr || messages.size == 0)
         return ERROR_RESOURCE_DATA_NOT_FOUND;
+    TrustedFolders held; // the folder stays as checked until the file is written
+    std::wstring refusal;
+    DWORD error = held.Hold(folder, CommonDataFolder(), refusal);
+    if (error != 0)
+        return error;
     const std::wstring path = folder + L"\\" + EventMessageFileName;
     if (HoldsBytes(path, messages))
         return 0;
     SecurityAttributes security(PackageFileSddl);
-    DWORD error = 0;
     unique_hfile file = ReplaceWithNewFile(path, GENERIC_WRITE, 0, 0, security.Get(), error);
     if (!file)
         return error;
@@ -85,4 +91,24 @@ DWORD ReportOutcomeEvent(const std::wstring& folder, const Event& event) {
         error == 0)
         error = GetLastError() != 0 ? GetLastError() : ERROR_INVALID_FUNCTION;
     return error;
+}
+
+std::wstring EventMessageFolder() {
+    const std::wstring log = DefaultHistoryLogPath();
+    const size_t slash = log.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : log.substr(0, slash);
+}
+
+void ReportRunEvent(Outcome outcome, int32_t exitCode, const std::wstring& state,
+                    const std::wstring& result) {
+    const std::optional<EventOutcome> event = RunEventOutcome(outcome);
+    if (!event)
+        return;
+    const std::wstring folder = EventMessageFolder();
+    const DWORD error = ReportOutcomeEvent(folder, EventFor(*event, exitCode, state, result));
+    if (error != 0)
+        History().Write(L"The run's event could not be written to the Application log, or its message file "
+                        L"to " +
+                            folder + L" (error " + std::to_wstring(error) + L")",
+                        Severity::Warning);
 }

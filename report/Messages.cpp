@@ -8,8 +8,9 @@ Lock g_lock;
 // not the run. No heap: nothing here can fail for want of memory.
 constexpr size_t MaxPosted = 256;
 const void* g_posted[MaxPosted] = {};
-// Stands for the end of a successful sequence among the registered records.
+// Stand for the end of a successful sequence, and of a cancelled one, among the registered records.
 const char SucceededMark = 0;
+const char CancelledMark = 1;
 
 // The slot that holds record (null: a free one), or null. Called with g_lock held.
 const void** SlotOf(const void* record) {
@@ -38,11 +39,15 @@ bool TakePosted(const void* record) {
     return slot != nullptr;
 }
 
+namespace {
+void PostMark(HWND dialog, UINT message, const void* mark) {
+    if (dialog != nullptr && RegisterPosted(mark) && !PostMessageW(dialog, message, 0, 0))
+        TakePosted(mark);
+}
+} // namespace
+
 void PostSucceeded(HWND dialog) {
-    if (dialog == nullptr)
-        return;
-    if (RegisterSucceeded() && !PostMessageW(dialog, WM_SETUP_SUCCEEDED, 0, 0))
-        TakeSucceeded();
+    PostMark(dialog, WM_SETUP_SUCCEEDED, &SucceededMark);
 }
 
 bool RegisterSucceeded() {
@@ -51,4 +56,12 @@ bool RegisterSucceeded() {
 
 bool TakeSucceeded() {
     return TakePosted(&SucceededMark);
+}
+
+void PostCancelled(HWND dialog) {
+    PostMark(dialog, WM_SETUP_CANCELLED, &CancelledMark);
+}
+
+bool TakeCancelled() {
+    return TakePosted(&CancelledMark);
 }

@@ -17,6 +17,8 @@ constexpr UINT WM_SETUP_HIDE = WM_APP + 6;
 constexpr UINT WM_SETUP_SHOW = WM_APP + 7;
 // Worker to dialog; lParam 0.
 constexpr UINT WM_SETUP_SUCCEEDED = WM_APP + 8;
+// Worker to dialog; lParam 0: Esc stopped the extraction, and the files written are removed.
+constexpr UINT WM_SETUP_CANCELLED = WM_APP + 9;
 
 // Another program can post these message numbers to the dialog's window too. The dialog acts only
 // on what the worker registered here as it posted it, and takes each registration once: a made-up
@@ -48,3 +50,6 @@ template <typename Record> std::unique_ptr<Record> TakeRecord(LPARAM lParam) {
 void PostSucceeded(HWND dialog);
 bool RegisterSucceeded();
 bool TakeSucceeded();
+// WM_SETUP_CANCELLED likewise.
+void PostCancelled(HWND dialog);
+bool TakeCancelled();

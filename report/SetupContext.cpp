@@ -87,10 +87,11 @@ void SetupContext::PostDetail(std::wstring text) {
 }
 
 void SetupContext::ReportError(std::wstring message, int32_t code, BYTE isError) {
-    PostRecord(m_hDialog, WM_SETUP_FAILED,
-               std::unique_ptr<SetupException>(new SetupException(message, code, isError)));
+    // Logged and noted first: a silent dialog ends on the post, and the program may end with it.
     NoteRunResult(message);
     WriteLogEntry(L"Exception: " + message, true);
+    PostRecord(m_hDialog, WM_SETUP_FAILED,
+               std::unique_ptr<SetupException>(new SetupException(message, code, isError)));
 }
 
 void SetupContext::HoldPackageFile(unique_hfile file) {
@@ -99,4 +100,25 @@ void SetupContext::HoldPackageFile(unique_hfile file) {
 
 void SetupContext::ReleasePackageFiles() {
     m_packageFiles.clear();
+}
+
+bool SetupContext::EnterStage(RunStage stage) {
+    for (;;) {
+        const LONG current = m_stage;
+        if (current == static_cast<LONG>(RunStage::Cancelled))
+            return false;
+        if (InterlockedCompareExchange(&m_stage, static_cast<LONG>(stage), current) == current)
+            return true;
+    }
+}
+
+RunStage SetupContext::Cancel() {
+    for (;;) {
+        const LONG current = m_stage;
+        const RunStage found = static_cast<RunStage>(current);
+        if (found != RunStage::Checking && found != RunStage::Extracting && found != RunStage::CountingDown)
+            return found;
+        if (InterlockedCompareExchange(&m_stage, static_cast<LONG>(RunStage::Cancelled), current) == current)
+            return found;
+    }
 }

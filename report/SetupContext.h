@@ -18,6 +18,10 @@ constexpr wchar_t LogFileName[] = L"VelomarHDDInstallerLog.txt";
 // The pause after each status and detail line of a visible run, so that it can be read.
 constexpr DWORD StatusPause = 800;
 
+// Where the run stands, for Esc: it abandons the checks, the extraction (the files written are
+// removed) and the "r" countdown, never the installer or the restart itself.
+enum class RunStage : LONG { Checking, Extracting, Installing, CountingDown, Restarting, Cancelled };
+
 class SetupContext {
   public:
     // Holds the working directory and opens a fresh log in it.
@@ -30,6 +34,12 @@ class SetupContext {
     void PostDetail(std::wstring text);
     void ReportError(std::wstring message, int32_t code, BYTE isError);
     void WriteLog(std::wstring text);
+
+    // The worker moves on to stage; false when Esc has cancelled the run first.
+    bool EnterStage(RunStage stage);
+    // Esc (the dialog's thread): cancels the run where it can be abandoned; returns the stage found.
+    RunStage Cancel();
+    bool Cancelled() const { return m_stage == static_cast<LONG>(RunStage::Cancelled); }
 
     // The package files, each held open from its extraction until just before it is deleted or the
     // run ends, so that nobody can change, replace or delete it while the installer may use it.
@@ -49,6 +59,7 @@ class SetupContext {
     std::unique_ptr<PackageFolderChoice> m_packageFolder;
 
   private:
+    volatile LONG m_stage = static_cast<LONG>(RunStage::Checking);
     void WriteLogEntry(std::wstring text, bool isError);
     void OpenLog();
     void CloseLog();

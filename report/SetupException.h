@@ -14,3 +14,6 @@ struct SetupException {
     int32_t Code;
     BYTE IsError;
 };
+
+// Raised when Esc has stopped the run and what it wrote is removed again.
+struct RunCancelled {};

@@ -16,6 +16,12 @@ std::wstring CountdownLine(int seconds) {
 
 namespace {
 volatile LONG g_rebootInitiated = 0;
+std::function<void(int32_t)> g_restartRecorder;
+
+void RecordEnd(int32_t exitCode) {
+    if (g_restartRecorder)
+        g_restartRecorder(exitCode);
+}
 
 // A message box, or with silentLog an entry in its log: in a silent run no one may be there to
 // answer a box (Local System under a deployment engine), and the run would wait on it for ever.
@@ -42,25 +48,30 @@ void AdjustShutdownPrivilege(DWORD attributes, SetupContext* silentLog) {
 }
 } // namespace
 
-bool RequestReboot(SetupContext* silentLog) {
+void SetRestartRecorder(std::function<void(int32_t exitCode)> recorder) {
+    g_restartRecorder = std::move(recorder);
+}
+
+bool RequestReboot(int32_t exitCode, SetupContext* silentLog) {
     Logoff logoff(1);
     EnableShutdownPrivilege(silentLog);
     Platform& platform = CurrentPlatform();
     // ExitWindowsEx acts for the interactive user's session; a caller that no user sees (SYSTEM
     // under a deployment engine) asks through InitiateSystemShutdownEx instead.
     const bool interactive = platform.IsInteractiveSession();
+    History().Write(std::wstring(L"Windows is restarting (planned: software installation") +
+                    (interactive ? L")." : L"; requested for a session without a user)."));
+    RecordEnd(exitCode);
     const bool initiated = interactive ? platform.RequestReboot(EWX_REBOOT, PlannedRestartReason) != FALSE
                                        : platform.InitiateRestart(PlannedRestartReason) != FALSE;
     const DWORD error = initiated ? 0 : GetLastError();
     DisableShutdownPrivilege(silentLog);
     g_rebootInitiated = initiated ? 1 : 0;
-    if (initiated) {
-        History().Write(std::wstring(L"Windows is restarting (planned: software installation") +
-                        (interactive ? L")." : L"; requested for a session without a user)."));
-    } else {
+    if (!initiated) {
         History().Write(L"Windows refused to restart (error " + std::to_wstring(error) +
                             L"); the update runs at the next restart.",
                         Severity::Error);
+        RecordEnd(ERROR_SUCCESS_REBOOT_REQUIRED);
     }
     return initiated;
 }
@@ -77,13 +88,17 @@ void DisableShutdownPrivilege(SetupContext* silentLog) {
     AdjustShutdownPrivilege(0, silentLog);
 }
 
-void RestartIfRequested(SetupContext& context) {
+bool RestartIfRequested(SetupContext& context) {
     if (context.m_bReboot != 1)
-        return;
+        return true;
+    context.EnterStage(RunStage::CountingDown); // from here until the request, Esc cancels the restart
     context.PostStatus(L"Restarting Windows...");
-    for (int seconds = RestartCountdownSeconds; seconds >= 1; --seconds) {
+    for (int seconds = RestartCountdownSeconds; seconds >= 1 && !context.Cancelled(); --seconds) {
         context.PostDetail(CountdownLine(seconds));
         CurrentPlatform().Pause(1000);
     }
-    RequestReboot(context.m_bSilent ? &context : nullptr);
+    if (!context.EnterStage(RunStage::Restarting))
+        return false;
+    RequestReboot(0, context.m_bSilent ? &context : nullptr);
+    return true;
 }

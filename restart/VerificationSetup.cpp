@@ -3,6 +3,7 @@
 #include "platform/OwnFile.h"
 #include "platform/PackageFolder.h"
 #include "platform/Security.h"
+#include "report/HistoryLog.h"
 #include "restart/NextStartTask.h"
 
 #include <windows.h>
@@ -48,7 +49,9 @@ std::wstring VerificationFolder() {
     return product.empty() ? product : product + L"\\Verification";
 }
 
-std::wstring SetUpVerification() {
+namespace {
+// Empty when both succeeded, else what failed.
+std::wstring CopyAndRegister() {
     const std::wstring folder = VerificationFolder();
     const std::wstring program = RunningProgram();
     if (folder.empty() || program.empty())
@@ -74,4 +77,14 @@ std::wstring SetUpVerification() {
                std::wstring(code) + L")";
     }
     return std::wstring();
+}
+} // namespace
+
+std::wstring SetUpVerification() {
+    const std::wstring failure = CopyAndRegister();
+    if (failure.empty())
+        History().Write(L"Registered: the drive is verified at the next start of Windows.");
+    else
+        History().Write(failure, Severity::Warning);
+    return failure;
 }

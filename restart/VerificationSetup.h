@@ -10,5 +10,6 @@ constexpr wchar_t VerificationProgramName[] = L"Tarnwick.exe";
 constexpr wchar_t VerifySwitch[] = L"/v";
 
 // Copies the running program into the verification folder as a new file of our own and registers the
-// task. Empty when both succeeded, else the text that says what failed (the run's outcome stays).
+// task, and says which in the history log. Empty when both succeeded, else the text that says what
+// failed (the run's outcome stays).
 std::wstring SetUpVerification();

@@ -29,6 +29,7 @@ const DialogMessageEntry* TarnwickDlg::GetMessageTable(size_t& count) const {
         DIALOG_MESSAGE(WM_SETUP_HIDE, &TarnwickDlg::OnHideDialog),
         DIALOG_MESSAGE(WM_SETUP_SHOW, &TarnwickDlg::OnShowDialog),
         DIALOG_MESSAGE(WM_SETUP_SUCCEEDED, &TarnwickDlg::OnInstallSucceeded),
+        DIALOG_MESSAGE(WM_SETUP_CANCELLED, &TarnwickDlg::OnInstallCancelled),
         DIALOG_COMMAND(IDOK, &TarnwickDlg::OnOkClicked),
         DIALOG_COMMAND(IDCLOSE, &TarnwickDlg::OnCloseClicked),
     };
@@ -75,6 +76,7 @@ BOOL TarnwickDlg::OnInitDialog() {
         return TRUE;
     }
     block.reset();
+    g_pSetupThread = nullptr; // no run to cancel or wait for
 
     // Without a worker nothing would ever happen: report it like any failure, through the log and
     // the failure message, so that a silent run ends too.
@@ -219,8 +221,35 @@ void TarnwickDlg::RestartWithCountdown() {
         CurrentPlatform().Pause(1000);
     }
     EndDialog(IDOK);
-    if (!RequestReboot())
+    if (!RequestReboot(IDOK))
         EndDialog(ERROR_SUCCESS_REBOOT_REQUIRED); // installed; the restart is still to come
+}
+
+void TarnwickDlg::OnCancel() {
+    // Esc abandons only what can be abandoned. Once the run has an outcome, it ends as ever.
+    if (m_runState != RunState::Running || g_pSetupThread == nullptr) {
+        EndDialog(IDCANCEL);
+        return;
+    }
+    switch (g_pSetupThread->Cancel()) {
+    case RunStage::Checking: // nothing written yet
+        EndDialog(IDCANCEL);
+        break;
+    case RunStage::CountingDown: // the update is staged; the worker does not restart
+        m_runState = RunState::Succeeded;
+        EndDialog(IDCANCEL);
+        break;
+    default:
+        // Extracting: the worker removes what it wrote and then posts WM_SETUP_CANCELLED. The
+        // installer and the restart request cannot be abandoned: the key is dropped.
+        break;
+    }
+}
+
+INT_PTR TarnwickDlg::OnInstallCancelled(WPARAM, LPARAM) {
+    if (TakeCancelled())
+        EndDialog(IDCANCEL);
+    return TRUE;
 }
 
 INT_PTR TarnwickDlg::OnCloseClicked(WPARAM, LPARAM) {

@@ -47,6 +47,9 @@ class TarnwickDlg : public Dialog {
     INT_PTR OnHideDialog(WPARAM, LPARAM);
     INT_PTR OnShowDialog(WPARAM, LPARAM);
     INT_PTR OnInstallSucceeded(WPARAM, LPARAM);
+    INT_PTR OnInstallCancelled(WPARAM, LPARAM);
+    // Esc, and whatever else asks the dialog to close.
+    void OnCancel() override;
     INT_PTR OnOkClicked(WPARAM, LPARAM);
     INT_PTR OnCloseClicked(WPARAM, LPARAM);
 

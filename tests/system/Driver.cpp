@@ -106,7 +106,7 @@ FakeWmiScenario::~FakeWmiScenario() {
     SetEnvironmentVariableW(L"TARNWICK_FAKE_WMI", nullptr);
 }
 
-SessionEndBlocker::SessionEndBlocker() {
+SessionEndBlocker::SessionEndBlocker(std::function<void()> onQuery) : m_onQuery(std::move(onQuery)) {
     m_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_thread = CreateThread(nullptr, 0, Run, this, 0, &m_threadId);
     WaitForSingleObject(m_ready, 10000);
@@ -142,8 +142,12 @@ SessionEndBlocker::~SessionEndBlocker() {
 
 // A window procedure must be stdcall on i686, which a lambda cannot be.
 static LRESULT CALLBACK RefuseEndSession(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_QUERYENDSESSION)
+    if (message == WM_QUERYENDSESSION) {
+        auto* onQuery = reinterpret_cast<std::function<void()>*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        if (onQuery != nullptr && *onQuery)
+            (*onQuery)();
         return FALSE;
+    }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
@@ -156,6 +160,7 @@ DWORD WINAPI SessionEndBlocker::Run(void* self) {
     RegisterClassW(&windowClass);
     HWND window = CreateWindowW(windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
                                 windowClass.hInstance, nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&blocker->m_onQuery));
     SetEvent(blocker->m_ready);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0)

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,13 @@ class FakeWmiScenario {
 // program is seen to end by itself.
 class SessionEndBlocker {
   public:
-    SessionEndBlocker();
+    // onQuery, if given, runs on the blocker's thread each time the end of the session is asked.
+    explicit SessionEndBlocker(std::function<void()> onQuery = nullptr);
     ~SessionEndBlocker();
 
   private:
     static DWORD WINAPI Run(void* self);
+    std::function<void()> m_onQuery;
     HANDLE m_thread = nullptr;
     HANDLE m_ready = nullptr;
     DWORD m_threadId = 0;

@@ -31,9 +31,9 @@ std::string RunReg(const std::wstring& arguments, const std::wstring& scratch) {
     return ReadBytes(output);
 }
 
-Record ReadRecord(const std::wstring& scratch) {
+Record ReadRecord(const std::wstring& scratch, const std::wstring& key = RecordKey) {
     Record record;
-    const std::string text = RunReg(L"query \"" + std::wstring(RecordKey) + L"\"", scratch);
+    const std::string text = RunReg(L"query \"" + key + L"\"", scratch);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -443,6 +443,138 @@ TEST_F(FleetTest, SilentUsageShowsNothingAndEndsWith0) {
     }
 }
 
+// Esc abandons only what can be abandoned. While the installer runs it is dropped, as Close is: the
+// run goes on to its outcome and records it.
+TEST_F(FleetTest, EscWhileTheInstallerRunsIsDroppedAndTheRunGoesOnToItsOutcome) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"sleep:3000");
+    ProgramRun run(directory, L"\"/l=" + history + L"\"");
+    ASSERT_TRUE(run.WaitForStatus(L"Running the Velomar HD upgrade utility...", 90000));
+    run.PressEscape();
+    run.Post(WM_CLOSE, 0, 0); // Alt+F4 and the like come as the same command
+    EXPECT_EQ(run.WaitForExit(2000), STILL_ACTIVE);
+    ASSERT_TRUE(run.WaitForStatus(L"The installation completed successfully.", 60000));
+    run.Press(IDCLOSE);
+    EXPECT_EQ(run.WaitForExit(), 3010u);
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    EXPECT_EQ(ReadRecord()[L"ExitCode"], L"0xbc2");
+    EXPECT_EQ(ReadBytes(File(L"record.txt")).find("Setup.exe -s\t"), 0u); // the installer ran once, whole
+    EXPECT_FALSE(AnyPackageFile());
+}
+
+// During extraction Esc stops the run at the next file, and what the run wrote is removed. The
+// files take some 40 ms to write: an Esc that comes after them is dropped (the installer runs), so
+// the test tries again in a new folder until one lands in time.
+TEST_F(FleetTest, EscDuringExtractionRemovesWhatTheRunWroteAndEndsWith2) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", L"sleep:5000");
+    bool cancelled = false;
+    for (int attempt = 0; attempt < 6 && !cancelled; ++attempt) {
+        const std::wstring folder = NewScratchFolder(L"tarnwick-esc");
+        DeleteFileW((folder + L"\\record.txt").c_str()); // a folder of an earlier test process
+        SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", (folder + L"\\record.txt").c_str());
+        ProgramRun run(folder, L"\"/l=" + history + L"\"");
+        ASSERT_TRUE(run.WaitForStatus(L"Extracting the installation...", 60000));
+        const HWND dialog = run.Dialog();
+        const std::wstring setup = folder + L"\\Setup.exe";
+        for (DWORD start = GetTickCount(); !FileExists(setup) && GetTickCount() - start < 10000;)
+            ; // as soon as the first file is there
+        PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        const DWORD code = run.WaitForExit(10000);
+        if (code == STILL_ACTIVE) { // the files were written before the Esc came: it was dropped
+            EXPECT_EQ(run.Read().status, L"Running the Velomar HD upgrade utility...");
+            run.Kill();
+            continue;
+        }
+        cancelled = true;
+        EXPECT_EQ(code, 2u);
+        for (const wchar_t* name : PackageFiles)
+            EXPECT_FALSE(FileExists(folder + L"\\" + name)) << std::string(name, name + wcslen(name));
+        EXPECT_FALSE(FileExists(folder + L"\\record.txt")); // the installer never started
+        EXPECT_EQ(ReadRecord()[L"State"], L"Cancelled");
+        EXPECT_EQ(Entries(history).back().first, "Exit code 2 (Cancelled)");
+        const std::string log = ReadBytes(folder + L"\\VelomarHDDInstallerLog.txt");
+        const std::string tail =
+            LogBytes({L"Deleting existing files", L"Cancelled: the package files written "
+                                                  L"by this run are removed."})
+                .substr(2);
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
+    }
+    EXPECT_TRUE(cancelled) << "no Esc came while the files were written";
+}
+
+// During the worker's restart countdown the update is staged: Esc ends the program with 2, no
+// restart is requested, and the record says Installed.
+TEST_F(FleetTest, EscDuringTheRestartCountdownEndsWith2WithoutARestartAndRecordsInstalled) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    SessionEndBlocker blocker; // a restart requested all the same would end nothing here
+    ProgramRun run(directory, L"/r \"/l=" + history + L"\"");
+    ASSERT_TRUE(run.WaitForStatus(L"Restarting Windows...", 90000));
+    run.PressEscape();
+    EXPECT_EQ(run.WaitForExit(10000), 2u);
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Installed");
+    EXPECT_EQ(record[L"ExitCode"], L"0x2");
+    EXPECT_EQ(record[L"Result"], L"The restart was cancelled; the update runs at the next restart.");
+    const auto entries = Entries(history);
+    for (const auto& entry : entries)
+        EXPECT_EQ(entry.first.find("Windows is restarting"), std::string::npos);
+    EXPECT_EQ(entries.back(), std::make_pair(std::string("Exit code 2 (Installed)"), '1'));
+    EXPECT_FALSE(AnyPackageFile());
+}
+
+// A silent failure ends the dialog at once: the failure must be in the log and the record before.
+TEST_F(FleetTest, SilentFailureLogsAndRecordsItsLastWordsBeforeTheProgramEnds) {
+    const std::string last = LogBytes({L"Exception: Admin credentials were not found."}).substr(2);
+    for (int run = 0; run < 3; ++run) {
+        ProgramRun program(directory, L"/s \"/l=" + history + L"\"", true);
+        ASSERT_EQ(program.WaitForExit(), 100u);
+        const std::string log = ReadBytes(File(L"VelomarHDDInstallerLog.txt"));
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), last.size())), last);
+        EXPECT_EQ(ReadRecord()[L"Result"], L"Admin credentials were not found.");
+        const auto entries = Entries(history);
+        EXPECT_EQ(entries[entries.size() - 2].first, "Exception: Admin credentials were not found.");
+    }
+}
+
+namespace {
+// The record's State and ExitCode as they stand, read in the native view that the program writes.
+std::pair<std::wstring, DWORD> RecordNow() {
+    wchar_t state[32] = L"";
+    DWORD code = 99, stateSize = sizeof state, codeSize = sizeof code;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, RecordKey + 5, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) == 0) {
+        RegQueryValueExW(key, L"State", nullptr, nullptr, reinterpret_cast<BYTE*>(state), &stateSize);
+        RegQueryValueExW(key, L"ExitCode", nullptr, nullptr, reinterpret_cast<BYTE*>(&code), &codeSize);
+        RegCloseKey(key);
+    }
+    return {state, code};
+}
+} // namespace
+
+// The record and the history's last line are written before Windows is asked to restart: a restart
+// that goes ahead may end the program before the request returns. They are read as the request's end
+// of the session asks the blocker's window. (After OK, Wine's end of the session stops at the dialog,
+// which is going away, and never asks the blocker: the unit tests show that way.)
+TEST_F(FleetTest, TheRecordAndTheHistoryEndAreWrittenBeforeWindowsIsAskedToRestart) {
+    FakeWmiScenario wmi(directory, SupportedBehindUnsupported());
+    std::pair<std::wstring, DWORD> record{L"(not asked)", 99};
+    std::string lastEntry;
+    {
+        SessionEndBlocker blocker([&] {
+            if (lastEntry.empty()) {
+                record = RecordNow();
+                lastEntry = Entries(history).back().first;
+            }
+        });
+        ProgramRun run(directory, L"/s /r \"/l=" + history + L"\"");
+        EXPECT_EQ(run.WaitForExit(90000), 0u);
+    } // the blocker's thread has ended
+    EXPECT_EQ(record, std::make_pair(std::wstring(L"Installed"), DWORD{0}));
+    EXPECT_EQ(lastEntry, "Exit code 0 (Installed)");
+    EXPECT_EQ(Entries(history).back().first, lastEntry); // and not written twice
+}
+
 // While a silent run's installer runs, a second silent run in the same folder, a check-only run in
 // another folder and a run with a window each end with 1618: nothing written into their folders,
 // the record as it was, and the first run ends as it would alone.
@@ -678,4 +810,25 @@ TEST_F(VerificationTest, AnotherDriveOrNoWmiIsTriedThreeStartsThenNotUpdated) {
         L"WMI did not answer: An error occurred connecting to WMI. The drive could not be verified after 3 "
         L"starts.");
     EXPECT_FALSE(FileExists(TaskFile()));
+}
+
+// A run ends with its event: the event source is registered with the message file, which the run
+// writes into the default history folder (even with "l=" elsewhere). Wine's ReportEventW keeps no
+// event, so the event itself is checked in the unit tests.
+TEST_F(FleetTest, ARunRegistersTheEventSourceWithItsMessageFileInTheHistoryFolder) {
+    const std::wstring source = L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tarnwick";
+    wchar_t messages[MAX_PATH];
+    ExpandEnvironmentStringsW(L"%ProgramData%\\Velomar\\HD Firmware Update\\TarnwickMessages.dll", messages,
+                              MAX_PATH);
+    RunReg(L"delete \"" + source + L"\" /f", directory);
+    DeleteFileW(messages);
+    ASSERT_EQ(RunSilent(L"/c"), 104u);
+    EXPECT_TRUE(::ReadRecord(directory, source).empty()) << "a check-only run reports no event";
+    EXPECT_FALSE(FileExists(messages));
+
+    ASSERT_EQ(RunSilent(L""), 104u); // Wine's own drives are not supported
+    EXPECT_EQ(::ReadRecord(directory, source),
+              (Record{{L"EventMessageFile", messages}, {L"TypesSupported", L"0x7"}}));
+    EXPECT_EQ(ReadBytes(messages).compare(0, 2, "MZ"), 0);
+    EXPECT_TRUE(Entries(history).back().first == "Exit code 104 (NotApplicable)");
 }

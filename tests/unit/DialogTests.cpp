@@ -281,7 +281,7 @@ TEST_F(DialogTest, HideHidesAndShowShowsAVisibleDialog) {
 }
 
 TEST_F(DialogTest, SuccessWithRestartSwitchEndsAfterThreeSecondsWithItsResult) {
-    ASSERT_TRUE(RequestReboot()); // as the worker does before it reports the success
+    ASSERT_TRUE(RequestReboot(0)); // as the worker does before it reports the success
     TestDialog dialog({L"/r", L"/s"});
     EXPECT_EQ(RunDialog(dialog, [](HWND window) { PostSucceeded(window); }), 0);
     EXPECT_EQ(platform.Pauses(), (std::vector<DWORD>{3000}));
@@ -289,7 +289,7 @@ TEST_F(DialogTest, SuccessWithRestartSwitchEndsAfterThreeSecondsWithItsResult) {
 
 TEST_F(DialogTest, ARestartThatWindowsRefusedEndsWith3010NotAsStarted) {
     platform.rebootResult = FALSE;
-    ASSERT_FALSE(RequestReboot());
+    ASSERT_FALSE(RequestReboot(0));
     TestDialog silent({L"/r", L"/s"});
     EXPECT_EQ(RunDialog(silent, [](HWND window) { PostSucceeded(window); }), ERROR_SUCCESS_REBOOT_REQUIRED);
 
@@ -383,4 +383,31 @@ TEST_F(DialogTest, ButtonsActOnlyInTheirStateAndMessagesTheWorkerDidNotPostAreIg
     });
     EXPECT_EQ(result, 7);
     EXPECT_TRUE(platform.Events().empty()); // never a restart
+}
+
+// Esc abandons only what can be abandoned (the system tests show each stage of a real run): the
+// extraction ends once the worker has posted that its files are removed, and an Esc after the
+// restart request is dropped, not kept for later.
+TEST_F(DialogTest, EscEndsAnExtractionOnlyOnTheWorkersWordAndNothingOnceTheRestartIsRequested) {
+    TestDialog extracting({});
+    EXPECT_EQ(RunDialog(extracting,
+                        [](HWND window) {
+                            g_pSetupThread->EnterStage(RunStage::Extracting);
+                            SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+                            EXPECT_TRUE(g_pSetupThread->Cancelled());
+                            SendMessageW(window, WM_SETUP_CANCELLED, 0, 0); // not posted by the worker
+                            EXPECT_TRUE(IsWindow(window));
+                            PostCancelled(window);
+                        }),
+              IDCANCEL);
+    EXPECT_EQ(extracting.m_runState, TarnwickDlg::RunState::Running); // recorded as Cancelled
+    TestDialog restarting({});
+    EXPECT_EQ(RunDialog(restarting,
+                        [](HWND window) {
+                            g_pSetupThread->EnterStage(RunStage::Restarting);
+                            SendMessageW(window, WM_COMMAND, IDCANCEL, 0);
+                            Succeed(window);
+                            Click(window, IDCLOSE);
+                        }),
+              ERROR_SUCCESS_REBOOT_REQUIRED);
 }

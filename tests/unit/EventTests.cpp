@@ -59,17 +59,34 @@ TEST(Events, EachEventCarriesCodeStateAndResultAndItsTypeAsReportEventWTakesIt) 
               EVENTLOG_INFORMATION_TYPE);
 }
 
-TEST(Events, AnInstallingRunsCodeAndStateChooseItsEvent) {
-    EXPECT_EQ(RunEventOutcome(3010, L"Installed"), EventOutcome::Installed);
-    EXPECT_EQ(RunEventOutcome(0, L"Installed"), EventOutcome::Installed);
-    EXPECT_EQ(RunEventOutcome(1, L"Installed"), EventOutcome::Installed);
-    EXPECT_EQ(RunEventOutcome(101, L"NotApplicable"), EventOutcome::NotApplicable);
-    EXPECT_EQ(RunEventOutcome(104, L"NotApplicable"), EventOutcome::NotApplicable);
-    EXPECT_EQ(RunEventOutcome(2, L"Cancelled"), EventOutcome::Cancelled);
-    EXPECT_EQ(RunEventOutcome(1618, L""), EventOutcome::AnotherRunInProgress);
-    EXPECT_EQ(RunEventOutcome(107, L"Updated"), EventOutcome::AlreadyOnDrive);
-    for (int code : {1, 6, 100, 102, 103, 105, 106, 258})
-        EXPECT_EQ(RunEventOutcome(code, L"Failed"), EventOutcome::Failed) << code;
+TEST(Events, EachOutcomeOfARunHasItsEventAndPassedChecksNone) {
+    const std::pair<Outcome, std::optional<EventOutcome>> table[] = {
+        {Outcome::RestartStarted, EventOutcome::Installed},
+        {Outcome::ChecksPassed, std::nullopt},
+        {Outcome::RestartRequired, EventOutcome::Installed},
+        {Outcome::RestartAfterOk, EventOutcome::Installed},
+        {Outcome::Cancelled, EventOutcome::Cancelled},
+        {Outcome::AnotherRunInProgress, EventOutcome::AnotherRunInProgress},
+        {Outcome::NotAdministrator, EventOutcome::Failed},
+        {Outcome::UnsupportedWindows, EventOutcome::NotApplicable},
+        {Outcome::OnBattery, EventOutcome::Failed},
+        {Outcome::DrivesNotQueried, EventOutcome::Failed},
+        {Outcome::NoSupportedDrive, EventOutcome::NotApplicable},
+        {Outcome::NotStarted, EventOutcome::Failed},
+        {Outcome::VolumeEncrypted, EventOutcome::Failed},
+        {Outcome::PackageNotWritten, EventOutcome::Failed},
+        {Outcome::InstallerFailed, EventOutcome::Failed},
+        {Outcome::WindowsError, EventOutcome::Failed},
+        {Outcome::AlreadyOnDrive, EventOutcome::AlreadyOnDrive},
+        {Outcome::Verified, EventOutcome::Updated},
+        {Outcome::NotUpdated, EventOutcome::NotUpdated},
+        {Outcome::NotVerifiedYet, EventOutcome::NotVerifiedYet},
+        {Outcome::VerificationGaveUp, EventOutcome::NotUpdated},
+        {Outcome::NothingToVerify, std::nullopt},
+    };
+    ASSERT_EQ(std::size(table), OutcomeCount);
+    for (const auto& [outcome, event] : table)
+        EXPECT_EQ(RunEventOutcome(outcome), event) << ExitCode(outcome);
 }
 
 using EventLogTest = ScratchTest;
@@ -134,7 +151,14 @@ TEST_F(EventLogTest, AnEqualCopyStaysAnOtherOneIsReplacedAndAHardLinksTargetIsLe
     EXPECT_EQ(ReadBytes(path), ResourceBytes());
     EXPECT_EQ(ReadBytes(other), "someone else's file");
 
-    EXPECT_EQ(WriteEventMessageFile(directory.File(L"missing")), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    // A folder someone else owns gets none; a missing one is made as the history's folders are.
+    platform.securitySddl = L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;WD)";
+    EXPECT_EQ(WriteEventMessageFile(directory.File(L"other")), static_cast<DWORD>(ERROR_INVALID_OWNER));
+    EXPECT_EQ(GetFileAttributesW(directory.File(L"other\\TarnwickMessages.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    platform.securitySddl.clear();
+    EXPECT_EQ(WriteEventMessageFile(directory.File(L"made")), 0u);
+    EXPECT_EQ(ReadBytes(directory.File(L"made\\TarnwickMessages.dll")), ResourceBytes());
 }
 
 // A report writes the message file and registers the source in Wine's registry (HKLM, native view); each

@@ -2,7 +2,9 @@
 // request, and what the user is shown when the privilege cannot be had.
 #include "TestSupport.h"
 
+#include "app/RunJournal.h"
 #include "install/SetupThread.h"
+#include "report/ResultRecord.h"
 #include "restart/Restart.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +16,12 @@ using RestartTest = ScratchTest;
 TEST_F(RestartTest, VisibleRestartOnTheWorkerPostsEachLineAndPauses) {
     SetupThread worker;
     worker.m_bReboot = FALSE;
-    EXPECT_TRUE(RunStep(worker, RestartIfRequested).posted.empty());
+    EXPECT_TRUE(RunStep(worker, [](SetupContext& context) { RestartIfRequested(context); }).posted.empty());
     EXPECT_TRUE(platform.Events().empty());
 
     worker.m_bReboot = TRUE;
-    EXPECT_EQ(RunStep(worker, RestartIfRequested).posted, RestartLines());
+    EXPECT_EQ(RunStep(worker, [](SetupContext& context) { RestartIfRequested(context); }).posted,
+              RestartLines());
     EXPECT_EQ(platform.Events(), RestartEvents(true));
 }
 
@@ -35,7 +38,7 @@ TEST_F(RestartTest, PrivilegeFailuresShowTheirMessageBoxesAndTheRebootIsStillReq
     // The OK path, on the dialog's thread: a user is there to answer.
     FakePlatform noToken;
     noToken.openTokenResult = FALSE;
-    EXPECT_TRUE(RequestReboot());
+    EXPECT_TRUE(RequestReboot(IDOK));
     EXPECT_EQ(noToken.Events(), (Lines{L"OpenToken 40", unableToOpen, L"Adjust shutdown 2 no-token",
                                        unableToAdjust, L"Reboot 2 2147680258", L"OpenToken 40", unableToOpen,
                                        L"Adjust shutdown 0 no-token", unableToAdjust}));
@@ -65,7 +68,7 @@ TEST_F(RestartTest, ASilentRunLogsThePrivilegeErrorsInsteadOfWaitingOnABox) {
 }
 
 TEST_F(RestartTest, ARestartIsPlannedGoesThroughTheShutdownApiWhereNoUserSeesAndARefusalIsNoStart) {
-    ASSERT_TRUE(RequestReboot());
+    ASSERT_TRUE(RequestReboot(0));
     EXPECT_TRUE(RebootInitiated());
     const std::wstring planned = std::to_wstring(PlannedRestartReason);
     EXPECT_EQ(planned, L"2147680258"); // planned | software | installation
@@ -74,11 +77,46 @@ TEST_F(RestartTest, ARestartIsPlannedGoesThroughTheShutdownApiWhereNoUserSeesAnd
 
     FakePlatform system;
     system.interactive = false;
-    ASSERT_TRUE(RequestReboot());
+    ASSERT_TRUE(RequestReboot(0));
     EXPECT_EQ(system.Events(), (Lines{L"OpenToken 40", L"Adjust shutdown 2", L"InitiateRestart " + planned,
                                       L"OpenToken 40", L"Adjust shutdown 0"}));
 
     system.rebootResult = FALSE;
-    EXPECT_FALSE(RequestReboot());
+    EXPECT_FALSE(RequestReboot(0));
     EXPECT_FALSE(RebootInitiated());
+}
+
+// The record and the history's last line are written before Windows is asked to restart; a restart
+// that Windows refuses writes them again with 3010.
+TEST_F(RestartTest, TheEndIsRecordedBeforeTheRequestAndARefusalRewritesItWith3010) {
+    CommandLine commandLine;
+    commandLine.m_logFile = directory.File(L"history.log");
+    const auto lastEntries = [&](size_t count) {
+        const std::string bytes = ReadBytes(commandLine.m_logFile);
+        std::vector<std::string> texts;
+        for (size_t at = bytes.find("<![LOG["); at != std::string::npos; at = bytes.find("<![LOG[", at + 1))
+            texts.push_back(bytes.substr(at + 7, bytes.find("]LOG]!>", at) - at - 7));
+        return std::vector<std::string>(texts.end() - std::min(count, texts.size()), texts.end());
+    };
+    RunJournal journal(commandLine);
+    journal.Begin(false);
+    std::vector<std::string> atRequest;
+    platform.onReboot = [&] { atRequest = lastEntries(2); };
+    platform.rebootResult = FALSE;
+    EXPECT_FALSE(RequestReboot(IDOK));
+    journal.End(ERROR_SUCCESS_REBOOT_REQUIRED, TarnwickDlg::RunState::Succeeded);
+    EXPECT_EQ(atRequest, (std::vector<std::string>{"Windows is restarting (planned: software installation).",
+                                                   "Exit code 1 (Installed)"}));
+    EXPECT_EQ(lastEntries(3),
+              (std::vector<std::string>{
+                  "Exit code 1 (Installed)",
+                  "Windows refused to restart (error 5); the update runs at the next restart.",
+                  "Exit code 3010 (Installed)"}));
+    DWORD code = 0, size = sizeof code;
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, ResultRecordKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key),
+              0);
+    RegQueryValueExW(key, L"ExitCode", nullptr, nullptr, reinterpret_cast<BYTE*>(&code), &size);
+    RegCloseKey(key);
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
 }

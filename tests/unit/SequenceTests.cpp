@@ -4,6 +4,7 @@
 
 #include "install/SetupThread.h"
 #include "platform/WorkingDirectory.h"
+#include "restart/NextStartTask.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,9 @@ TEST_F(SequenceTest, SilentRunWithRestartCountsDownInTheLogAndRebootsBeforeSucce
     Lines log = LogOf(SuccessfulRun(directory.Path(), true));
     log.push_back(L"Logfile closed");
     EXPECT_EQ(Log(), LogBytes(log));
-    Lines events{L"IsTokenMember 32 544", L"Wait 120000", L"Pause 5000"};
+    // The verification task is registered before the restart is requested.
+    Lines events{L"IsTokenMember 32 544", L"Wait 120000", L"Pause 5000",
+                 std::wstring(L"TaskXml ") + NextStartTaskName};
     const Lines restart = RestartEvents(false);
     events.insert(events.end(), restart.begin(), restart.end());
     EXPECT_EQ(platform.Events(), events);
@@ -118,4 +121,34 @@ TEST(WorkingDirectory, CombinePathJoinsWithExactlyOneBackslash) {
     EXPECT_EQ(CombinePath(L"C:\\work", L"a.txt"), L"C:\\work\\a.txt");
     EXPECT_EQ(CombinePath(L"C:\\work\\", L"a.txt"), L"C:\\work\\a.txt");
     EXPECT_EQ(CombinePath(L"C:\\", L"a.txt"), L"C:\\a.txt");
+}
+
+// Esc during extraction, as the third file is written and as the last one (the image, written in
+// four pieces) is: the run writes no further file, and none stays.
+TEST_F(SequenceTest, EscDuringExtractionStopsBeforeTheNextFileAndRemovesWhatTheRunWrote) {
+    const Lines extracting = Until(SuccessfulRun(directory.Path()), L"D Extracting installation files",
+                                   {L"D Deleting existing files"});
+    Lines log = LogOf(extracting);
+    log.push_back(L"Cancelled: the package files written by this run are removed.");
+    for (const std::pair<int, int>& cancel : {std::make_pair(3, 3), std::make_pair(6, 9)}) {
+        SCOPED_TRACE(cancel.first);
+        MessageSink sink;
+        SetupThread worker;
+        int writes = 0;
+        platform.onWrite = [&] {
+            if (++writes == cancel.first) {
+                EXPECT_EQ(worker.Cancel(), RunStage::Extracting);
+            }
+        };
+        worker.OnStartInstall(0, reinterpret_cast<LPARAM>(new HWND(sink.Window())));
+        Lines posted = Posted(extracting);
+        posted.push_back(L"Cancelled");
+        EXPECT_EQ(sink.Collect(), posted);
+        EXPECT_EQ(writes, cancel.second); // not a file after the one being written
+        EXPECT_EQ(Log(), LogBytes(log));
+        for (const wchar_t* name : PackageFiles)
+            EXPECT_FALSE(FileExists(directory.File(name))) << std::string(name, name + wcslen(name));
+        EXPECT_EQ(Record(), ""); // the installer never ran
+        EXPECT_TRUE(worker.WaitForRunEnd(0));
+    }
 }

@@ -128,6 +128,8 @@ BOOL FakePlatform::StartProcess(const wchar_t* application, wchar_t* commandLine
 }
 
 BOOL FakePlatform::WriteToFile(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    if (onWrite)
+        onWrite();
     if (++m_writes == failWriteOfCall) {
         SetLastError(writeError);
         return FALSE;
@@ -181,6 +183,8 @@ DWORD FakePlatform::AdjustPrivileges(HANDLE token, TOKEN_PRIVILEGES* privileges)
 
 BOOL FakePlatform::RequestReboot(UINT flags, DWORD reason) {
     Record(L"Reboot " + std::to_wstring(flags) + L" " + std::to_wstring(reason));
+    if (onReboot)
+        onReboot();
     SetLastError(rebootResult ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
     return rebootResult;
 }
@@ -363,6 +367,9 @@ LRESULT CALLBACK MessageSink::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
         }
         case WM_SETUP_SUCCEEDED:
             sink->m_lines.push_back(TakeSucceeded() ? L"OK" : L"? not registered");
+            return 0;
+        case WM_SETUP_CANCELLED:
+            sink->m_lines.push_back(TakeCancelled() ? L"Cancelled" : L"? not registered");
             return 0;
         }
     }

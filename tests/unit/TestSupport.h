@@ -53,6 +53,10 @@ class FakePlatform : public Platform {
     std::vector<std::pair<DWORD, std::wstring>> starts;
     // Called on every pause, on the pausing thread.
     std::function<void(DWORD)> onPause;
+    // Called as Windows is asked to restart, before it answers.
+    std::function<void()> onReboot;
+    // Called before each write of a package file's bytes.
+    std::function<void()> onWrite;
     // The run lock: the error with which making and opening the namespace fail (0: they succeed),
     // the mutex's (0: a real unnamed mutex), and what taking it answers.
     DWORD createNamespaceError = ERROR_CALL_NOT_IMPLEMENTED, openNamespaceError = 0, createMutexError = 0;
@@ -88,6 +92,7 @@ class FakePlatform : public Platform {
     void ClosePrivateNamespace(HANDLE space) override;
     HANDLE CreateNamedMutex(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) override;
     DWORD TryTakeMutex(HANDLE mutex) override;
+
     // Recorded as "TaskXml name", "TaskV1 name|program|arguments|ms", "FindTask 1|2 name", "RemoveTask
     // 1|2 name" and "Event type messageId|string|string|string".
     HRESULT RegisterTaskXml(const wchar_t* name, const wchar_t* xml) override;
@@ -120,7 +125,7 @@ class ScratchDirectory {
 };
 
 // What the worker posted to its dialog, in order. Each entry: "S text", "D text",
-// "F code error text" or "OK".
+// "F code error text", "OK" or "Cancelled".
 class MessageSink {
   public:
     MessageSink();
