@@ -1,5 +1,6 @@
 #include "app/RunJournal.h"
 
+#include "app/Verification.h"
 #include "core/TraceLog.h"
 #include "platform/Platform.h"
 #include "platform/WorkingDirectory.h"
@@ -46,6 +47,7 @@ std::wstring UserName() {
         return L"(unknown)";
     return std::wstring(domain) + L"\\" + name;
 }
+
 } // namespace
 
 // The table's codes are the Windows values the dialog ends with.
@@ -113,8 +115,11 @@ void RunJournal::Begin(bool lockAbandoned) {
     record.SetText(L"StartTime", NowIso());
     record.SetText(L"Version", L"" TARNWICK_VERSION_TEXT);
     record.SetText(L"Switches", m_switches);
+    record.SetNumber(UpdateInPlaceValue, 0);
     for (const wchar_t* stale :
-         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore", L"HistoryLogRefused"})
+         {L"EndTime", L"ExitCode", L"Result", L"DriveModel", L"FirmwareRevisionBefore", L"HistoryLogRefused",
+          L"DrivePosition", L"DriveSerialNumber", L"FirmwareRevisionAfter", L"VerifiedTime",
+          L"VerificationTask", L"VerificationTries", L"VerificationExitCode", L"VerificationResult"})
         record.Remove(stale);
     if (!history.Refusal().empty()) // no history written into a folder or file others could control
         record.SetText(L"HistoryLogRefused", history.Refusal());
@@ -168,6 +173,18 @@ void RunJournal::Note(int exitCode, TarnwickDlg::RunState state) {
         record.SetText(L"EndTime", NowIso());
         record.SetText(L"DriveModel", facts.driveModel);
         record.SetText(L"FirmwareRevisionBefore", facts.firmwareRevision);
+        if (facts.drivePosition >= 0)
+            record.SetNumber(L"DrivePosition", static_cast<DWORD>(facts.drivePosition));
+        if (!facts.serialNumber.empty())
+            record.SetText(L"DriveSerialNumber", facts.serialNumber);
+        const bool installed = recorded == L"Installed";
+        record.SetNumber(UpdateInPlaceValue, installed ? 1 : 0);
+        if (installed) {
+            const std::wstring task = facts.verificationSetUp
+                                          ? L"Registered: the drive is verified at the next start of Windows."
+                                          : facts.verificationFailure;
+            record.SetText(L"VerificationTask", task);
+        }
         event = [=] { ReportRunEvent(InstallOutcome(exitCode, state), exitCode, recorded, result); };
     }
     // Once for each code: the end noted before a restart request stands unless the code changed.

@@ -20,6 +20,9 @@ class RunJournal {
     // Writes the outcome to the record and the exit code to the history log, and closes it.
     void End(int exitCode, TarnwickDlg::RunState state);
 
+    bool CheckOnly() const { return m_checkOnly; }
+    const std::wstring& Switches() const { return m_switches; }
+
   private:
     // The outcome as End writes it, without closing: also called just before Windows is asked to
     // restart (with the exit code of a restart that goes ahead, and 3010 after a refusal).

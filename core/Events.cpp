@@ -32,6 +32,17 @@ std::optional<EventOutcome> RunEventOutcome(Outcome outcome) {
     case Outcome::UnsupportedWindows:
     case Outcome::NoSupportedDrive:
         return EventOutcome::NotApplicable;
+    case Outcome::AlreadyOnDrive:
+        return EventOutcome::AlreadyOnDrive;
+    case Outcome::Verified:
+        return EventOutcome::Updated;
+    case Outcome::NotVerifiedYet:
+        return EventOutcome::NotVerifiedYet;
+    case Outcome::NotUpdated:
+    case Outcome::VerificationGaveUp:
+        return EventOutcome::NotUpdated;
+    case Outcome::NothingToVerify:
+        return std::nullopt;
     default:
         return EventOutcome::Failed;
     }

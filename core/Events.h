@@ -79,6 +79,6 @@ struct Event {
 
 Event EventFor(EventOutcome outcome, int32_t exitCode, const Text& state, const Text& result);
 
-// The event of a run's outcome (core/Outcomes.h): none for a check-only run's passed checks, which
-// reports no event.
+// The event of a run's or a verification's outcome (core/Outcomes.h): none for a check-only run's
+// passed checks, which reports no event, nor for a verification with nothing to verify.
 std::optional<EventOutcome> RunEventOutcome(Outcome outcome);

@@ -5,8 +5,10 @@ bool Names(const OutcomeRow& row, int32_t code) {
     return row.code == AnyOtherCode || (code >= row.code && code <= row.lastCode);
 }
 
+// The outcomes a failed installing run can end with.
 bool IsFailure(const OutcomeRow& row) {
-    return row.state != nullptr && row.outcome != Outcome::Cancelled && Text(row.state) != UTF16("Installed");
+    return row.state != nullptr &&
+           (Text(row.state) == UTF16("Failed") || Text(row.state) == UTF16("NotApplicable"));
 }
 
 Text Number(int32_t value) {

@@ -26,6 +26,13 @@ enum class Outcome {
     PackageNotWritten,
     InstallerFailed,
     WindowsError,
+    AlreadyOnDrive,
+    // A verification run (v), started by its task at the next start of Windows.
+    Verified,
+    NotUpdated,
+    NotVerifiedYet,
+    VerificationGaveUp,
+    NothingToVerify,
 };
 
 // The code of the outcome that takes every exit code no other row names.
@@ -65,6 +72,17 @@ inline constexpr OutcomeRow Outcomes[] = {
     {Outcome::InstallerFailed, 1, 16, UTF16("Failed"), UTF16("the package installer failed"), false, true},
     {Outcome::WindowsError, AnyOtherCode, AnyOtherCode, UTF16("Failed"),
      UTF16("a Windows error running the installer, or its own code"), false, false},
+    {Outcome::AlreadyOnDrive, 107, 107, UTF16("Updated"), UTF16("the update is already on this drive"), false,
+     true},
+    {Outcome::Verified, 108, 108, UTF16("Updated"), UTF16("verified: the drive runs the new firmware (/v)"),
+     false, false},
+    {Outcome::NotUpdated, 109, 109, UTF16("NotUpdated"),
+     UTF16("verified: the drive's firmware revision is unchanged (/v)"), false, false},
+    {Outcome::NotVerifiedYet, 110, 110, nullptr,
+     UTF16("not verified yet: WMI or the drive not there; again at the next start (/v)"), false, false},
+    {Outcome::VerificationGaveUp, 111, 111, UTF16("NotUpdated"),
+     UTF16("not verified after three starts (/v)"), false, false},
+    {Outcome::NothingToVerify, 112, 112, nullptr, UTF16("nothing to verify (/v)"), false, false},
 };
 constexpr size_t OutcomeCount = sizeof Outcomes / sizeof Outcomes[0];
 

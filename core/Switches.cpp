@@ -13,6 +13,8 @@ ParsedSwitch ParseSwitch(const Text& name) {
         parsed.kind = Switch::Silent;
     else if (name == UTF16("c"))
         parsed.kind = Switch::CheckOnly;
+    else if (name == UTF16("v"))
+        parsed.kind = Switch::Verify;
     else if (name == UTF16("?"))
         parsed.kind = Switch::Usage;
     else if (name.compare(0, 2, UTF16("l=")) == 0) {

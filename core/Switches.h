@@ -10,6 +10,7 @@ enum class Switch {
     CheckOnly, // "c": the checks alone, nothing installed
     Usage,     // "?": the usage, nothing else
     LogFile,   // "l=<file>": the history log's place
+    Verify,    // "v": after the restart, whether the update reached the drive
 };
 
 struct ParsedSwitch {

@@ -25,6 +25,7 @@ bool CheckHardDriveModel(SetupContext& context) {
         DriveModels[position].clear();
         DriveFirmwareRevisions[position].clear();
         DrivePNPDeviceIDs[position].clear();
+        DriveSerialNumbers[position].clear();
     }
     std::wstring currentModel;
     try {
@@ -42,7 +43,8 @@ bool CheckHardDriveModel(SetupContext& context) {
                          DriveModels[position] + L"'");
         currentModel = NormalizedDriveModels[position];
         if (FindSupportedModel(currentModel) >= 0) {
-            NoteSupportedDrive(DriveModels[position], DriveFirmwareRevisions[position]);
+            NoteSupportedDrive(DriveModels[position], DriveFirmwareRevisions[position], position,
+                               DriveSerialNumbers[position]);
             context.PostDetail(L"A supported drive was found. Model number = '" + currentModel + L"'");
             return true;
         }
@@ -50,4 +52,17 @@ bool CheckHardDriveModel(SetupContext& context) {
     context.ReportError(L"This hard disk model is not supported. Model = " + currentModel,
                         ExitCode(Outcome::NoSupportedDrive), 0);
     return false;
+}
+
+DriveAtPosition ReadDriveAt(int position) {
+    for (int each = 0; each < MaxDrivePositions; ++each) {
+        DriveModels[each].clear();
+        DriveFirmwareRevisions[each].clear();
+        DriveSerialNumbers[each].clear();
+    }
+    GatherDrives();
+    DriveAtPosition drive;
+    if (position >= 0 && position < DriveCount)
+        drive = {true, DriveModels[position], DriveFirmwareRevisions[position], DriveSerialNumbers[position]};
+    return drive;
 }

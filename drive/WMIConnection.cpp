@@ -7,6 +7,7 @@ std::wstring DriveModels[MaxDrivePositions];
 std::wstring DrivePNPDeviceIDs[MaxDrivePositions];
 std::wstring NormalizedDriveModels[MaxDrivePositions];
 std::wstring DriveFirmwareRevisions[MaxDrivePositions];
+std::wstring DriveSerialNumbers[MaxDrivePositions];
 int32_t DriveCount = 0;
 
 namespace {
@@ -187,6 +188,9 @@ int QueryDrivePNPDeviceIDs(WMIConnection& connection) {
     };
     WalkDrivePositions(connection, messages, [](IWbemClassObject* drive, int position) {
         DrivePNPDeviceIDs[position] = ReadTextProperty(drive, L"PNPDeviceID", messages.property);
+        unique_variant serial;
+        DriveSerialNumbers[position] =
+            GetProperty(drive, L"SerialNumber", serial) == 0 ? ValueToText(serial, L"SerialNumber") : L"";
     });
     return 0;
 }

@@ -43,12 +43,15 @@ extern std::wstring DriveModels[MaxDrivePositions];
 extern std::wstring DrivePNPDeviceIDs[MaxDrivePositions];
 extern std::wstring NormalizedDriveModels[MaxDrivePositions];
 extern std::wstring DriveFirmwareRevisions[MaxDrivePositions];
+extern std::wstring DriveSerialNumbers[MaxDrivePositions]; // empty where Windows offers none
 extern int32_t DriveCount;
 
 // Each drive query walks the positions from 0 and ends at the first without a drive. They raise
 // HDWMIException on every failure, including a value that cannot be read as text.
 int QueryDriveModels(WMIConnection& connection);
 int QueryDriveFirmwareRevisions(WMIConnection& connection);
+// With the identifiers, the serial numbers (SerialNumber exists from Windows Vista on; a drive
+// without it reads as the empty text), in the same walk.
 int QueryDrivePNPDeviceIDs(WMIConnection& connection);
 // True when the type of disk 0's first partition contains "GPT:".
 bool QueryDisk0IsGPT(WMIConnection& connection);

@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         REQUIRE(parsed.kind == Switch::CheckOnly);
     else if (bare == UTF16("?"))
         REQUIRE(parsed.kind == Switch::Usage);
+    else if (bare == UTF16("v"))
+        REQUIRE(parsed.kind == Switch::Verify);
     else if (parsed.kind == Switch::LogFile) {
         REQUIRE(bare.compare(0, 2, UTF16("l=")) == 0);
         const Text rest = bare.substr(2);

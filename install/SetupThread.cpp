@@ -10,6 +10,7 @@
 #include "report/ResultRecord.h"
 #include "report/SetupException.h"
 #include "restart/Restart.h"
+#include "restart/VerificationSetup.h"
 
 #include <memory>
 
@@ -106,6 +107,8 @@ void SetupThread::RunSequence() {
         ExtractInstallationFiles(*this);
         RunSetup(*this);
         DeleteExistingFiles(*this);
+        // Before any restart: the task must be in place when Windows starts again.
+        NoteVerificationSetUp(SetUpVerification());
         if (!RestartIfRequested(*this)) {
             // Esc during the countdown: the update is staged and runs at the next restart.
             const wchar_t* const staged = L"The restart was cancelled; the update runs at the next restart.";

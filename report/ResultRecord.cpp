@@ -19,7 +19,8 @@ RunFacts g_facts;
 
 ResultRecord::ResultRecord() {
     m_error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ResultRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE | NativeRegistryView(), nullptr, m_key.put(), nullptr);
+                              KEY_SET_VALUE | KEY_QUERY_VALUE | NativeRegistryView(), nullptr, m_key.put(),
+                              nullptr);
     if (m_error != ERROR_SUCCESS)
         m_key.release(); // a failed call leaves no key
 }
@@ -40,15 +41,44 @@ void ResultRecord::Remove(const wchar_t* name) {
         RegDeleteValueW(m_key.get(), name);
 }
 
+std::wstring ResultRecord::Text(const wchar_t* name) const {
+    wchar_t text[512];
+    DWORD type = 0, size = sizeof text - sizeof(wchar_t);
+    if (!m_key ||
+        RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::wstring();
+    text[size / sizeof(wchar_t)] = L'\0';
+    return text;
+}
+
+bool ResultRecord::Number(const wchar_t* name, DWORD& value) const {
+    DWORD type = 0, size = sizeof value;
+    return m_key &&
+           RegQueryValueExW(m_key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD && size == sizeof value;
+}
+
 void NoteRunResult(const std::wstring& text) {
     Hold hold(g_factsLock);
     g_facts.result = text;
 }
 
-void NoteSupportedDrive(const std::wstring& model, const std::wstring& firmwareRevision) {
+void NoteSupportedDrive(const std::wstring& model, const std::wstring& firmwareRevision, int position,
+                        const std::wstring& serialNumber) {
     Hold hold(g_factsLock);
     g_facts.driveModel = model;
     g_facts.firmwareRevision = firmwareRevision;
+    g_facts.drivePosition = position;
+    g_facts.serialNumber = serialNumber;
+}
+
+void NoteVerificationSetUp(const std::wstring& failure) {
+    Hold hold(g_factsLock);
+    g_facts.verificationSetUp = failure.empty();
+    g_facts.verificationFailure = failure;
 }
 
 RunFacts ReadRunFacts() {

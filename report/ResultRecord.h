@@ -25,6 +25,9 @@ class ResultRecord {
     void SetText(const wchar_t* name, const std::wstring& value);
     void SetNumber(const wchar_t* name, DWORD value);
     void Remove(const wchar_t* name);
+    // A value as the record holds it: empty, or false, where it has none of that type.
+    std::wstring Text(const wchar_t* name) const;
+    bool Number(const wchar_t* name, DWORD& value) const;
 
   private:
     unique_hkey m_key;
@@ -33,10 +36,17 @@ class ResultRecord {
 
 // What the run has found out for the record, noted by the steps as they go (any thread).
 struct RunFacts {
-    std::wstring result;           // the last status or failure text
-    std::wstring driveModel;       // the supported drive, as Windows reports its model
-    std::wstring firmwareRevision; // that drive's firmware revision before the update
+    std::wstring result;              // the last status or failure text
+    std::wstring driveModel;          // the supported drive, as Windows reports its model
+    std::wstring firmwareRevision;    // that drive's firmware revision before the update
+    int drivePosition = -1;           // its position (the number after PhysicalDrive)
+    std::wstring serialNumber;        // its serial number, empty where Windows offers none
+    bool verificationSetUp = false;   // the copy and the next-start task are in place
+    std::wstring verificationFailure; // else why not, once the installation succeeded
 };
 void NoteRunResult(const std::wstring& text);
-void NoteSupportedDrive(const std::wstring& model, const std::wstring& firmwareRevision);
+void NoteSupportedDrive(const std::wstring& model, const std::wstring& firmwareRevision, int position,
+                        const std::wstring& serialNumber);
+// failure: empty when the verification after the restart is set up.
+void NoteVerificationSetUp(const std::wstring& failure);
 RunFacts ReadRunFacts();

@@ -17,6 +17,9 @@ void CommandLine::ParseParam(const wchar_t* param, BOOL, BOOL) {
     case Switch::Usage:
         m_bUsageSwitch = 1;
         break;
+    case Switch::Verify:
+        m_bVerifySwitch = 1;
+        break;
     case Switch::LogFile:
         m_logFile = parsed.value;
         break;

@@ -2,7 +2,7 @@
 // uses, answering from a small scenario instead of from the machine.
 //
 // Scenario text (UTF-8 in a file), one statement a line; '#' starts a comment, blank lines are ignored:
-//   drive <position 0..15> [model=<value>] [firmware=<value>] [pnp=<value>]
+//   drive <position 0..15> [model=<value>] [firmware=<value>] [pnp=<value>] [serial=<value>]
 //   partition type=<value>                       the first partition of disk 0 (else disk 0 has none)
 //   volume <letter>: [protection=<value>] [conversion=<value>]
 //                                                  a volume in BitLocker's namespace; with no volume

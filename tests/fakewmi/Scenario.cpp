@@ -9,7 +9,10 @@ struct Key {
     const wchar_t* word;     // as written in the scenario
     const wchar_t* property; // as WMI names it
 };
-const Key DriveKeys[] = {{L"model", L"Model"}, {L"firmware", L"FirmwareRevision"}, {L"pnp", L"PNPDeviceID"}};
+const Key DriveKeys[] = {{L"model", L"Model"},
+                         {L"firmware", L"FirmwareRevision"},
+                         {L"pnp", L"PNPDeviceID"},
+                         {L"serial", L"SerialNumber"}};
 const Key PartitionKeys[] = {{L"type", L"Type"}};
 const Key VolumeKeys[] = {{L"protection", L"ProtectionStatus"}, {L"conversion", L"ConversionStatus"}};
 const wchar_t* const Methods[] = {L"CreateInstance", L"ConnectServer",  L"SetBlanket", L"ExecQuery",

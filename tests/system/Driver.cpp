@@ -169,8 +169,22 @@ DWORD WINAPI SessionEndBlocker::Run(void* self) {
     return 0;
 }
 
-ProgramRun::ProgramRun(const std::wstring& directory, const std::wstring& arguments, bool restricted) {
-    const std::wstring program = Env(L"TARNWICK_EXE");
+#if _WIN32_WINNT < 0x0600 // Windows Vista's, which Wine has
+extern "C" LONG WINAPI RegDeleteTreeW(HKEY key, LPCWSTR subKey);
+#endif
+
+void DeleteResultRecord() {
+    HKEY product = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velomar", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      &product) == ERROR_SUCCESS) {
+        RegDeleteTreeW(product, L"HD Firmware Update");
+        RegCloseKey(product);
+    }
+}
+
+ProgramRun::ProgramRun(const std::wstring& directory, const std::wstring& arguments, bool restricted,
+                       const std::wstring& copy) {
+    const std::wstring program = copy.empty() ? Env(L"TARNWICK_EXE") : copy;
     std::wstring commandLine = L"Tarnwick.exe" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -16,6 +16,10 @@ std::wstring Env(const wchar_t* name);
 // A new folder under the temporary folder: <prefix>-<process id>-<counter>.
 std::wstring NewScratchFolder(const wchar_t* prefix);
 
+// Removes the result record (HKLM\SOFTWARE\Velomar\HD Firmware Update, the native view), so that no
+// earlier test's outcome decides what a run does.
+void DeleteResultRecord();
+
 // Sets the Windows version that Wine reports to Tarnwick.exe ("nt40", "winxp", "win7"...).
 void SetWindowsVersion(const wchar_t* version);
 
@@ -52,8 +56,10 @@ struct DialogView {
 
 class ProgramRun {
   public:
-    // Starts Tarnwick.exe with arguments in directory; restricted: without administrator rights.
-    ProgramRun(const std::wstring& directory, const std::wstring& arguments, bool restricted = false);
+    // Starts Tarnwick.exe (or program, a copy of it) with arguments in directory; restricted: without
+    // administrator rights.
+    ProgramRun(const std::wstring& directory, const std::wstring& arguments, bool restricted = false,
+               const std::wstring& program = L"");
     ~ProgramRun();
 
     bool Started() const { return m_process != nullptr; }

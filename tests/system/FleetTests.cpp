@@ -2,6 +2,7 @@
 // reg query, as a detection rule would), the history log, the check-only and usage switches.
 #include "ProgramTest.h"
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -149,7 +150,11 @@ TEST_F(FleetTest, SuccessRecordsInstalledWithTheDriveAndItsRevisionBefore) {
                               {L"Version", L"1.0.0"},
                               {L"Switches", L"/s /l=" + history},
                               {L"DriveModel", L"ATA VLM3064 50B3D160"},
-                              {L"FirmwareRevisionBefore", L"V3D1"}}));
+                              {L"FirmwareRevisionBefore", L"V3D1"},
+                              {L"DrivePosition", L"0x1"},
+                              {L"UpdateInPlace", L"0x1"},
+                              {L"VerificationTask",
+                               L"Registered: the drive is verified at the next start of Windows."}}));
 }
 
 TEST_F(FleetTest, EachFailureRecordsItsStateCodeAndText) {
@@ -657,6 +662,154 @@ TEST_F(FleetTest, ALockNameTakenBySomeoneElseCountsAsAnotherRun) {
                                          "lock could not be taken (error 6); this run does nothing."),
                              '2'));
     EXPECT_EQ(entries[6], std::make_pair(std::string(AnotherRunEnd), '2'));
+}
+
+namespace {
+// One supported drive at position 0 with a serial number; firmware is its revision now.
+std::string OneDrive(const std::string& firmware, const std::string& serial = "S-0001") {
+    return "drive 0 model=\"VLM2016\" firmware=\"" + firmware + "\" pnp=\"P\" serial=\"" + serial +
+           "\"\npartition type=\"IFS\"\n";
+}
+
+const wchar_t* const TaskName = L"Velomar HD Firmware Update verification";
+
+class VerificationTest : public FleetTest {
+  protected:
+    std::wstring Copy() const {
+        return Env(L"ProgramData") + L"\\Velomar\\HD Firmware Update\\Verification\\Tarnwick.exe";
+    }
+    // Where Wine's Task Scheduler 2.0 keeps a registered task: the native System32 (Sysnative from a
+    // 32-bit program on 64-bit Windows).
+    std::wstring TaskFile() const {
+        const std::wstring sysnative = Env(L"windir") + L"\\Sysnative";
+        const bool wow64 = GetFileAttributesW(sysnative.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return (wow64 ? sysnative : Env(L"windir") + L"\\system32") + L"\\Tasks\\" + TaskName;
+    }
+    // A silent installing run over scenario; the exit code.
+    DWORD Install(const std::string& scenario, const std::wstring& switches = L"") {
+        FakeWmiScenario wmi(directory, scenario);
+        return RunSilent(switches);
+    }
+    // The copy's verification run over scenario, as the task starts it (with the history log here).
+    DWORD Verify(const std::string& scenario) {
+        FakeWmiScenario wmi(directory, scenario);
+        ProgramRun run(directory, L"/v \"/l=" + history + L"\"", false, Copy());
+        return run.WaitForExit(120000);
+    }
+    size_t InstallerRuns() const {
+        const std::string runs = ReadBytes(File(L"record.txt"));
+        return static_cast<size_t>(std::count(runs.begin(), runs.end(), '\n'));
+    }
+    std::wstring PendingRemovals() const {
+        return Narrowed(RunReg(L"query \"HKLM\\System\\CurrentControlSet\\Control\\Session Manager\" /v "
+                               L"PendingFileRenameOperations",
+                               directory));
+    }
+    static std::wstring Narrowed(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+};
+} // namespace
+
+TEST_F(VerificationTest, ASuccessRecordsTheDriveCopiesTheProgramAndRegistersTheTask) {
+    DeleteFileW(TaskFile().c_str());
+    ASSERT_EQ(Install(OneDrive("A1")), 3010u);
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Installed");
+    EXPECT_EQ(record[L"DrivePosition"], L"0x0");
+    EXPECT_EQ(record[L"DriveSerialNumber"], L"S-0001");
+    EXPECT_EQ(record[L"FirmwareRevisionBefore"], L"A1");
+    EXPECT_EQ(record[L"UpdateInPlace"], L"0x1");
+    EXPECT_EQ(record[L"VerificationTask"],
+              L"Registered: the drive is verified at the next start of Windows.");
+    EXPECT_EQ(ReadBytes(Copy()), ReadBytes(Env(L"TARNWICK_EXE")));
+    // What Wine's Task Scheduler 2.0 keeps of the task: its file, with the description.
+    const std::string task = ReadBytes(TaskFile());
+    EXPECT_NE(task.find("whether the Velomar HD firmware update reached the drive"), std::string::npos)
+        << task;
+    EXPECT_TRUE(
+        HasEntry(Entries(history), "Registered: the drive is verified at the next start of Windows.", '1'));
+    // Before the verification: the named drive already reports another revision.
+    EXPECT_EQ(Install(OneDrive("A2")), 107u);
+    EXPECT_EQ(InstallerRuns(), 1u);
+    record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Updated");
+    EXPECT_EQ(record[L"FirmwareRevisionAfter"], L"A2");
+}
+
+TEST_F(VerificationTest, ANewRevisionIsUpdatedAndASecondRunInstallsNothing) {
+    ASSERT_EQ(Install(OneDrive("A1")), 3010u);
+    ASSERT_EQ(Verify(OneDrive("A2")), 108u);
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"Updated");
+    EXPECT_EQ(record[L"FirmwareRevisionAfter"], L"A2");
+    EXPECT_TRUE(IsIsoTime(record[L"VerifiedTime"]));
+    EXPECT_EQ(record[L"UpdateInPlace"], L"0x1");
+    EXPECT_EQ(record[L"VerificationExitCode"], L"0x6c");
+    EXPECT_FALSE(FileExists(TaskFile()));
+    EXPECT_NE(PendingRemovals().find(Copy()), std::wstring::npos);
+    EXPECT_TRUE(
+        HasEntry(Entries(history), "Exit code 108 (verified: the drive runs the new firmware (/v))", '1'));
+
+    // Never flashed twice: nothing extracted or run, Updated and its proof kept; "c" answers the same.
+    ASSERT_EQ(InstallerRuns(), 1u);
+    EXPECT_EQ(Install(OneDrive("A2")), 107u);
+    EXPECT_EQ(Install(OneDrive("A2"), L"/c"), 107u);
+    EXPECT_EQ(InstallerRuns(), 1u);
+    EXPECT_FALSE(AnyPackageFile());
+    Record after = ReadRecord();
+    EXPECT_EQ(after[L"State"], L"Updated");
+    EXPECT_EQ(after[L"ExitCode"], L"0x6b");
+    EXPECT_EQ(after[L"Result"], L"The update is already on this drive.");
+    EXPECT_EQ(after[L"LastCheckExitCode"], L"0x6b");
+    for (const wchar_t* kept :
+         {L"FirmwareRevisionBefore", L"FirmwareRevisionAfter", L"VerifiedTime", L"DriveModel"})
+        EXPECT_EQ(after[kept], record[kept]) << kept;
+}
+
+TEST_F(VerificationTest, AStagedUpdateWaitsForTheRestartThenAnUnchangedRevisionIsNotUpdated) {
+    ASSERT_EQ(Install(OneDrive("A1")), 3010u);
+    // The task is still there: the second run installs nothing and waits for the restart.
+    EXPECT_EQ(Install(OneDrive("A1")), 3010u);
+    EXPECT_EQ(InstallerRuns(), 1u);
+    EXPECT_EQ(ReadRecord()[L"Result"],
+              L"The update is staged and waits for the restart of Windows; nothing was installed again.");
+    ASSERT_EQ(Verify(OneDrive("A1")), 109u);
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"NotUpdated");
+    EXPECT_EQ(record[L"UpdateInPlace"], L"0x0");
+    EXPECT_EQ(record[L"VerificationResult"],
+              L"The drive's firmware revision is still A1: the update did not take.");
+    EXPECT_FALSE(FileExists(TaskFile()));
+    // After NotUpdated a run installs again: the retry.
+    EXPECT_EQ(Install(OneDrive("A1")), 3010u);
+    EXPECT_EQ(InstallerRuns(), 2u);
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+}
+
+TEST_F(VerificationTest, AnotherDriveOrNoWmiIsTriedThreeStartsThenNotUpdated) {
+    ASSERT_EQ(Install(OneDrive("A1")), 3010u);
+    // A replaced drive of the same model with a new revision does not pass.
+    EXPECT_EQ(Verify(OneDrive("A2", "S-0002")), 110u);
+    EXPECT_EQ(ReadRecord()[L"State"], L"Installed");
+    EXPECT_EQ(
+        ReadRecord()[L"VerificationResult"],
+        L"The drive at position 0 has the serial number 'S-0002', not 'S-0001': it is another drive. Try 1 "
+        L"of 3: again at the next start.");
+    EXPECT_TRUE(FileExists(TaskFile()));
+    // WMI fails every time it is asked.
+    std::string noWmi = OneDrive("A2");
+    for (int call = 1; call <= 4; ++call)
+        noWmi += "fail ConnectServer " + std::to_string(call) + " 0x80041014\n";
+    EXPECT_EQ(Verify(noWmi), 110u);
+    EXPECT_EQ(ReadRecord()[L"VerificationTries"], L"0x2");
+    EXPECT_EQ(Verify(noWmi), 111u);
+    Record record = ReadRecord();
+    EXPECT_EQ(record[L"State"], L"NotUpdated");
+    EXPECT_EQ(record[L"VerificationTries"], L"0x3");
+    EXPECT_EQ(
+        record[L"VerificationResult"],
+        L"WMI did not answer: An error occurred connecting to WMI. The drive could not be verified after 3 "
+        L"starts.");
+    EXPECT_FALSE(FileExists(TaskFile()));
 }
 
 // A run ends with its event: the event source is registered with the message file, which the run

@@ -20,6 +20,7 @@ class ProgramTest : public ::testing::Test {
     void SetUp() override {
         directory = NewScratchFolder(L"tarnwick-system");
         SetWindowsVersion(L"win7");
+        DeleteResultRecord();
         SetEnvironmentVariableW(L"TARNWICK_STANDIN_SETUP", nullptr);
         SetEnvironmentVariableW(L"TARNWICK_STANDIN_RECORD", (directory + L"\\record.txt").c_str());
     }

@@ -50,7 +50,8 @@ TEST(CommandLine, EachArgumentArrivesWithFlagAndLastMarks) {
 
 TEST(CommandLine, CheckUsageAndLogFileSwitchesAndTheArgumentsItIgnores) {
     std::wstring quoted = L"/l=\"C:\\Logs\\HD update.log\""; // quotes the runtime's split kept
-    std::vector<std::wstring> arguments{L"-c", L"?", L"/S", quoted, L"l=", L"/x", L"/l=D:\\last.log"};
+    std::vector<std::wstring> arguments{L"-c", L"?", L"/S", quoted, L"l=", L"/x", L"/l=D:\\last.log",
+                                        L"/V", L"-v"};
     std::vector<wchar_t*> argv{const_cast<wchar_t*>(L"Tarnwick.exe")};
     for (std::wstring& argument : arguments)
         argv.push_back(&argument[0]);
@@ -59,9 +60,11 @@ TEST(CommandLine, CheckUsageAndLogFileSwitchesAndTheArgumentsItIgnores) {
     EXPECT_EQ(commandLine.m_bCheckOnlySwitch, 1);
     EXPECT_EQ(commandLine.m_bUsageSwitch, 1);
     EXPECT_EQ(commandLine.m_bSilentSwitch, 0);
+    EXPECT_EQ(commandLine.m_bVerifySwitch, 1);
     EXPECT_EQ(commandLine.m_logFile, L"D:\\last.log"); // the last one given
-    EXPECT_EQ(commandLine.m_switches, (std::vector<std::wstring>{L"-c", L"?", quoted, L"/l=D:\\last.log"}));
-    EXPECT_EQ(commandLine.m_ignored, (std::vector<std::wstring>{L"/S", L"l=", L"/x"}));
+    EXPECT_EQ(commandLine.m_switches,
+              (std::vector<std::wstring>{L"-c", L"?", quoted, L"/l=D:\\last.log", L"-v"}));
+    EXPECT_EQ(commandLine.m_ignored, (std::vector<std::wstring>{L"/S", L"l=", L"/x", L"/V"}));
 
     CommandLine one;
     std::wstring single = quoted;

@@ -77,6 +77,12 @@ TEST(Events, EachOutcomeOfARunHasItsEventAndPassedChecksNone) {
         {Outcome::PackageNotWritten, EventOutcome::Failed},
         {Outcome::InstallerFailed, EventOutcome::Failed},
         {Outcome::WindowsError, EventOutcome::Failed},
+        {Outcome::AlreadyOnDrive, EventOutcome::AlreadyOnDrive},
+        {Outcome::Verified, EventOutcome::Updated},
+        {Outcome::NotUpdated, EventOutcome::NotUpdated},
+        {Outcome::NotVerifiedYet, EventOutcome::NotVerifiedYet},
+        {Outcome::VerificationGaveUp, EventOutcome::NotUpdated},
+        {Outcome::NothingToVerify, std::nullopt},
     };
     ASSERT_EQ(std::size(table), OutcomeCount);
     for (const auto& [outcome, event] : table)

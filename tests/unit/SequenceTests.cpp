@@ -4,6 +4,7 @@
 
 #include "install/SetupThread.h"
 #include "platform/WorkingDirectory.h"
+#include "restart/NextStartTask.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,9 @@ TEST_F(SequenceTest, SilentRunWithRestartCountsDownInTheLogAndRebootsBeforeSucce
     Lines log = LogOf(SuccessfulRun(directory.Path(), true));
     log.push_back(L"Logfile closed");
     EXPECT_EQ(Log(), LogBytes(log));
-    Lines events{L"IsTokenMember 32 544", L"Wait 120000", L"Pause 5000"};
+    // The verification task is registered before the restart is requested.
+    Lines events{L"IsTokenMember 32 544", L"Wait 120000", L"Pause 5000",
+                 std::wstring(L"TaskXml ") + NextStartTaskName};
     const Lines restart = RestartEvents(false);
     events.insert(events.end(), restart.begin(), restart.end());
     EXPECT_EQ(platform.Events(), events);
