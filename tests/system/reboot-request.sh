@@ -26,6 +26,10 @@ winreg add 'HKCU\Software\Wine\AppDefaults\Tarnwick.exe' /v Version /d win7 /f
 
 history="$prefix/drive_c/ProgramData/Velomar/HD Firmware Update/Tarnwick.log"
 rm -f "$history"
+# A machine that has not run the update yet: an earlier test's record (an update staged and waiting
+# for the restart) would end the run with 3010 before it installs anything.
+winreg delete 'HKLM\SOFTWARE\Velomar\HD Firmware Update' /f /reg:64
+winreg delete 'HKLM\SOFTWARE\Velomar\HD Firmware Update' /f /reg:32
 cd "$work"
 TARNWICK_FAKE_WMI="Z:${work//\//\\}\\scenario.txt" WINEDEBUG=-all,+relay "$wine" "$exe" /s /r 2>relay.txt
 code=$?
