@@ -48,6 +48,20 @@ unique_hfile OpenExistingFile(const std::wstring& path, DWORD access, DWORD shar
     return OpenChecked(path, access, share, OPEN_EXISTING, flags, nullptr, error);
 }
 
+DWORD WriteNewFile(const std::wstring& path, const void* bytes, DWORD size, SECURITY_ATTRIBUTES* security) {
+    DWORD error = 0;
+    unique_hfile file = ReplaceWithNewFile(path, GENERIC_WRITE, 0, 0, security, error);
+    if (!file)
+        return error;
+    DWORD written = 0;
+    if (WriteFile(file.get(), bytes, size, &written, nullptr) && written == size)
+        return 0;
+    error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+    file.reset();
+    DeleteFileW(path.c_str());
+    return error;
+}
+
 std::wstring OwnFileRefusal(DWORD error) {
     switch (error) {
     case ERROR_FILE_EXISTS:

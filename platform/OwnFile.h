@@ -25,6 +25,10 @@ unique_hfile ReplaceWithNewFile(const std::wstring& path, DWORD access, DWORD sh
 // Opens an existing file (OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT) and checks it.
 unique_hfile OpenExistingFile(const std::wstring& path, DWORD access, DWORD share, DWORD flags, DWORD& error);
 
+// Writes size bytes as path's new file of our own (ReplaceWithNewFile): 0, or the Windows error, and then no
+// file at all, never a half-written one.
+DWORD WriteNewFile(const std::wstring& path, const void* bytes, DWORD size, SECURITY_ATTRIBUTES* security);
+
 // 0 when file is a plain file with one name, else the OwnFile code (or the error reading it).
 DWORD CheckOwnFile(HANDLE file);
 

@@ -52,17 +52,7 @@ DWORD WriteEventMessageFile(const std::wstring& folder) {
     if (HoldsBytes(path, messages))
         return 0;
     SecurityAttributes security(PackageFileSddl);
-    unique_hfile file = ReplaceWithNewFile(path, GENERIC_WRITE, 0, 0, security.Get(), error);
-    if (!file)
-        return error;
-    DWORD written = 0;
-    if (!WriteFile(file.get(), messages.data, messages.size, &written, nullptr) || written != messages.size) {
-        error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
-        file.reset();
-        DeleteFileW(path.c_str()); // never a half-written message file
-        return error;
-    }
-    return 0;
+    return WriteNewFile(path, messages.data, messages.size, security.Get()); // never a half-written one
 }
 
 DWORD InstallEventSource(const std::wstring& messageFile) {
@@ -94,9 +84,7 @@ DWORD ReportOutcomeEvent(const std::wstring& folder, const Event& event) {
 }
 
 std::wstring EventMessageFolder() {
-    const std::wstring log = DefaultHistoryLogPath();
-    const size_t slash = log.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : log.substr(0, slash);
+    return ProductDataFolder();
 }
 
 void ReportRunEvent(Outcome outcome, int32_t exitCode, const std::wstring& state,
